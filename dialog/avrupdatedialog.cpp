@@ -1,0 +1,208 @@
+#include "avrupdatedialog.h"
+#include "hostconventions.h"
+
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QSettings>
+#include <QTextCursor>
+#include <QTextEdit>
+
+namespace {
+
+const QString hexPathKey = QStringLiteral("HexPath");
+
+template<typename Widget>
+Widget *addNamedWidget(QDialog *dialog, QBoxLayout *layout, const char *name)
+{
+    auto *widget = new Widget(dialog);
+    widget->setObjectName(QLatin1String(name));
+    layout->addWidget(widget);
+    return widget;
+}
+
+} // namespace
+
+void AvrUpdateDialogForm::setupForm(QDialog *dialog)
+{
+    if (dialog->objectName().isEmpty())
+        dialog->setObjectName(QStringLiteral("AvrUpdateDialog"));
+    dialog->resize(541, 368);
+
+    verticalLayout = new QVBoxLayout(dialog);
+    verticalLayout->setSpacing(6);
+    verticalLayout->setContentsMargins(11, 11, 11, 11);
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    horizontalLayout = new QHBoxLayout();
+    horizontalLayout->setSpacing(6);
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+
+    lineEdit = addNamedWidget<QLineEdit>(dialog, horizontalLayout, "lineEdit");
+    lineEdit->setReadOnly(true);
+    btnOpen = addNamedWidget<QPushButton>(dialog, horizontalLayout, "btnOpen");
+    cbSerial = addNamedWidget<QComboBox>(dialog, horizontalLayout, "cbSerial");
+    btnUpdate = addNamedWidget<QPushButton>(dialog, horizontalLayout, "btnUpdate");
+    verticalLayout->addLayout(horizontalLayout);
+
+    textEdit = new QTextEdit(dialog);
+    textEdit->setObjectName(QStringLiteral("textEdit"));
+    // The console has no actions, so a right-click on it opens no menu.
+    textEdit->setContextMenuPolicy(Qt::ActionsContextMenu);
+    textEdit->setReadOnly(true);
+    verticalLayout->addWidget(textEdit);
+
+    retranslateForm(dialog);
+    QMetaObject::connectSlotsByName(dialog);
+}
+
+void AvrUpdateDialogForm::retranslateForm(QDialog *dialog)
+{
+    dialog->setWindowTitle(QCoreApplication::translate("AvrUpdateDialog", "AvrUpdateDialog", nullptr));
+    lineEdit->setText(QString());
+    btnOpen->setText(QCoreApplication::translate("AvrUpdateDialog", "Open Hex", nullptr));
+    btnUpdate->setText(QCoreApplication::translate("AvrUpdateDialog", "Update", nullptr));
+}
+
+AvrUpdateDialog::AvrUpdateDialog(QWidget *parent)
+    : QDialog(parent)
+    , ui(new AvrUpdateDialogForm)
+    , process(nullptr)
+{
+    ui->setupForm(this);
+    fillPortList();
+
+    process = new QProcess;
+    connect(process, SIGNAL(finished(int,QProcess::ExitStatus)), this, SLOT(processExist()));
+    connect(process, SIGNAL(readyReadStandardOutput()), this, SLOT(readStandardOutput()));
+    connect(process, SIGNAL(readyReadStandardError()), this, SLOT(readStandardError()));
+    connect(process, &QProcess::errorOccurred, this,
+            [this](QProcess::ProcessError error) { reportToolFailure(error); });
+
+    showRememberedHexPath();
+    outputLog = QLatin1String("");
+    // The console only ever grows at its end; an undo history would keep a second copy of it.
+    ui->textEdit->document()->setUndoRedoEnabled(false);
+}
+
+AvrUpdateDialog::~AvrUpdateDialog()
+{
+    // Stopping the tool because the window goes away is no failure to report.
+    disconnect(process, &QProcess::errorOccurred, this, nullptr);
+    // The tool's last output may still arrive while it is closed, so the form stays until then.
+    if (process->state() != QProcess::NotRunning)
+        process->close();
+    delete process;
+    delete ui;
+}
+
+void AvrUpdateDialog::fillPortList()
+{
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports)
+        ui->cbSerial->addItem(port.portName());
+}
+
+QString AvrUpdateDialog::showRememberedHexPath()
+{
+    const QString path = QSettings().value(hexPathKey, QVariant()).toString();
+    if (!path.isEmpty())
+        ui->lineEdit->setText(path);
+    return path;
+}
+
+void AvrUpdateDialog::processExist()
+{
+    // The tool's own text has already told how the run went.
+}
+
+void AvrUpdateDialog::on_btnOpen_clicked()
+{
+    const QString rememberedPath = showRememberedHexPath();
+    const QString startLocation = rememberedPath.isEmpty() ? QDir::currentPath() : rememberedPath;
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open File"), startLocation,
+                                                      tr("Hex (*.hex *.HEX)"));
+    if (path.isEmpty())
+        return;
+    ui->lineEdit->setText(path);
+    QSettings().setValue(hexPathKey, path);
+}
+
+void AvrUpdateDialog::on_btnUpdate_clicked()
+{
+    const ProgrammerAddress address =
+        programmerAddress(QDir::currentPath(), ui->cbSerial->currentText());
+    const QStringList arguments = {QStringLiteral("-p"),
+                                   QStringLiteral("m2560"),
+                                   QStringLiteral("-D"),
+                                   QStringLiteral("-P"),
+                                   address.port,
+                                   QStringLiteral("-c"),
+                                   QStringLiteral("stk500v2"),
+                                   QStringLiteral("-b"),
+                                   QStringLiteral("115200"),
+                                   QStringLiteral("-U"),
+                                   QLatin1String("flash:w:") + ui->lineEdit->text()
+                                       + QLatin1String(":i")};
+    qDebug() << "avr CMD: " << address.program << " " << arguments;
+    // Each argument reaches the tool as it stands: no shell, no quoting.
+    process->start(address.program, arguments, QIODevice::ReadWrite);
+}
+
+void AvrUpdateDialog::readStandardOutput()
+{
+    takeToolOutput(process->readAllStandardOutput(), outputDecoder);
+}
+
+void AvrUpdateDialog::readStandardError()
+{
+    takeToolOutput(process->readAllStandardError(), errorDecoder);
+}
+
+void AvrUpdateDialog::takeToolOutput(const QByteArray &bytes, LocalTextDecoder &decoder)
+{
+    appendToLog(decoder.decode(bytes));
+    qDebug() << outputLog;
+}
+
+void AvrUpdateDialog::appendToLog(const QString &text)
+{
+    appendToConsole(text);
+    outputLog += text;
+}
+
+void AvrUpdateDialog::appendToConsole(const QString &text)
+{
+    // The document already broke the line at a CR that ended the previous
+    // chunk; the LF that completes the pair must not break it a second time.
+    const bool completesLineBreak =
+        outputLog.endsWith(QLatin1Char('\r')) && text.startsWith(QLatin1Char('\n'));
+    // Appended as plain text, so output that looks like markup shows as it is,
+    // and a long session costs no more per chunk than a short one.
+    QTextCursor cursor(ui->textEdit->document());
+    cursor.movePosition(QTextCursor::End, QTextCursor::MoveAnchor, 1);
+    cursor.insertText(completesLineBreak ? text.mid(1) : text);
+    // Every chunk brings the view back to the newest output, dropping any selection.
+    ui->textEdit->setTextCursor(cursor);
+}
+
+void AvrUpdateDialog::reportToolFailure(QProcess::ProcessError error)
+{
+    QString line;
+    if (error == QProcess::FailedToStart)
+        line = tr("Could not start the programmer tool %1: %2");
+    else if (error == QProcess::Crashed)
+        line = tr("The programmer tool %1 ended abnormally: %2");
+    else
+        return;
+    line = line.arg(process->program(), process->errorString());
+    qDebug().noquote() << line;
+    // The notice starts a line of its own, even after a partial line of output.
+    const bool midLine = !outputLog.isEmpty() && !outputLog.endsWith(QLatin1Char('\n'));
+    appendToLog((midLine ? QLatin1String("\n") : QLatin1String("")) + line + QLatin1Char('\n'));
+}

@@ -1,0 +1,70 @@
+#ifndef AVRUPDATEDIALOG_H
+#define AVRUPDATEDIALOG_H
+
+#include "localtextdecoder.h"
+
+#include <QDialog>
+#include <QProcess>
+#include <QString>
+
+QT_BEGIN_NAMESPACE
+class QComboBox;
+class QHBoxLayout;
+class QLineEdit;
+class QPushButton;
+class QTextEdit;
+class QVBoxLayout;
+QT_END_NAMESPACE
+
+// The widgets of the update window. The dialog owns the record; the widgets
+// belong to the dialog through the usual parent-child tree.
+class AvrUpdateDialogForm
+{
+public:
+    QVBoxLayout *verticalLayout;
+    QHBoxLayout *horizontalLayout;
+    QLineEdit *lineEdit;
+    QPushButton *btnOpen;
+    QComboBox *cbSerial;
+    QPushButton *btnUpdate;
+    QTextEdit *textEdit;
+
+    void setupForm(QDialog *dialog);
+    void retranslateForm(QDialog *dialog);
+};
+
+class AvrUpdateDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit AvrUpdateDialog(QWidget *parent = nullptr);
+    ~AvrUpdateDialog() override;
+
+private slots:
+    void processExist();
+    void on_btnOpen_clicked();
+    void on_btnUpdate_clicked();
+    void readStandardOutput();
+    void readStandardError();
+
+private:
+    void fillPortList();
+    QString showRememberedHexPath();
+    void takeToolOutput(const QByteArray &bytes, LocalTextDecoder &decoder);
+    void appendToLog(const QString &text);
+    void appendToConsole(const QString &text);
+    void reportToolFailure(QProcess::ProcessError error);
+
+    AvrUpdateDialogForm *ui;
+    QProcess *process;
+    QString outputLog;
+    // One per channel: a character split between two reads of one channel
+    // must not be mixed up with bytes of the other.
+    LocalTextDecoder outputDecoder;
+    LocalTextDecoder errorDecoder;
+
+    friend class AvrUpdateDialogProbe;
+};
+
+#endif // AVRUPDATEDIALOG_H

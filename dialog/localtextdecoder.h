@@ -1,0 +1,24 @@
+#ifndef LOCALTEXTDECODER_H
+#define LOCALTEXTDECODER_H
+
+#include <QByteArray>
+#include <QScopedPointer>
+#include <QString>
+
+// Turns a byte stream in the local 8-bit encoding into text, one read at a time.
+// A character whose bytes arrive in two reads is kept back until it is whole.
+class LocalTextDecoder
+{
+public:
+    LocalTextDecoder();
+    ~LocalTextDecoder();
+
+    QString decode(const QByteArray &bytes);
+
+private:
+    Q_DISABLE_COPY(LocalTextDecoder)
+    struct State;
+    QScopedPointer<State> state;
+};
+
+#endif // LOCALTEXTDECODER_H

@@ -1,0 +1,15 @@
+#!/bin/bash
+# Builds Kestrelflash and opens the updater window. The program looks for the
+# programmer tool in tools/ under its working directory; here that is a link to
+# Debian's avrdude, so a board on a serial port can be flashed straight away.
+#   scripts/run.sh [5|6] [toolkit options such as -style fusion]
+set -eu
+qt=5
+case "${1:-}" in 5|6) qt=$1; shift ;; esac
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh" "$qt"
+work="$root/build/qt$qt"
+mkdir -p "$work/tools"
+ln -sfn "$(command -v avrdude)" "$work/tools/avrdude"
+cd "$work"
+exec ./app/kestrelflash "$@"

@@ -1,0 +1,26 @@
+#!/bin/bash
+# Installs the Debian packages Kestrelflash needs to build, run and test.
+#   scripts/setup.sh [5|6]    the Qt major version to build against (default 5)
+set -eu
+qt=${1:-5}
+
+packages=(cmake g++ make avrdude
+          xvfb xauth xdotool libsimavr-dev libsimavrparts1 arduino-core-avr)
+case "$qt" in
+    5) packages+=(qtbase5-dev libqt5serialport5-dev) ;;
+    6) packages+=(qt6-base-dev qt6-serialport-dev) ;;
+    *) echo "usage: $0 [5|6]" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+        || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -q
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
