@@ -127,6 +127,7 @@ bool waitForRunEnd(AvrUpdateDialog &dialog, int timeoutMs)
     QProcess *process = AvrUpdateDialogProbe::process(dialog);
     if (process->state() == QProcess::NotRunning)
         return true;
+    qRegisterMetaType<QProcess::ExitStatus>();
     QSignalSpy finished(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     return finished.wait(timeoutMs) || !finished.isEmpty();
 }
