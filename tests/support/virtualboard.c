@@ -6,7 +6,8 @@
  *   virtualboard BOOTLOADER.hex FLASH.bin
  *
  * Prints "port PATH" on standard output once the pseudo-terminal is ready.
- * SIGUSR1 writes the application flash to FLASH.bin; SIGTERM writes it and ends.
+ * SIGUSR1 writes the application flash to FLASH.bin and prints "flash saved";
+ * SIGTERM does the same and ends.
  */
 #include <errno.h>
 #include <fcntl.h>
@@ -62,6 +63,8 @@ static void dumpFlash(const avr_t *avr, const char *path)
     FILE *out = fopen(path, "wb");
     if (!out || fwrite(avr->flash, 1, bootloaderStart, out) != bootloaderStart || fclose(out) != 0)
         perror(path);
+    printf("flash saved\n");
+    fflush(stdout);
 }
 
 /* A pseudo-terminal has no DTR line: treat opening the port as the reset
