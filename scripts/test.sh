@@ -1,8 +1,16 @@
 #!/bin/bash
 # Installs what is missing, builds Kestrelflash and runs every test.
-#   scripts/test.sh [5|6]    against Qt 5 (default) or Qt 6
-set -eu
-qt=${1:-5}
+#   scripts/test.sh          against Qt 5 and then Qt 6; fails if either fails
+#   scripts/test.sh 5|6      against one of them
+set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/build.sh" "$qt"
-ctest --test-dir "$root/build/qt$qt" --output-on-failure
+status=0
+for qt in ${1:-5 6}; do
+    echo "=== Qt $qt"
+    if "$root/scripts/build.sh" "$qt"; then
+        ctest --test-dir "$root/build/qt$qt" --output-on-failure || status=1
+    else
+        status=1
+    fi
+done
+exit $status
