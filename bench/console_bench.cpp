@@ -23,8 +23,7 @@ double cpuMilliseconds()
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
-template<typename Chunk>
-double millisecondsPerChunk(int chunks, Chunk chunk)
+template<typename Chunk> double millisecondsPerChunk(int chunks, Chunk chunk)
 {
     const double start = cpuMilliseconds();
     for (int i = 0; i < chunks; ++i) {
@@ -75,12 +74,10 @@ Figures measure(int historySize, int chunks)
         wholeTextConsole.setTextCursor(cursor);
         qDebug() << wholeTextLog;
     });
-    figures.append = millisecondsPerChunk(chunks, [&] {
-        AvrUpdateDialogProbe::takeOutput(dialog, "#");
-    });
-    figures.consoleOnly = millisecondsPerChunk(chunks, [&] {
-        AvrUpdateDialogProbe::appendToConsole(dialog, QStringLiteral("#"));
-    });
+    figures.append =
+        millisecondsPerChunk(chunks, [&] { AvrUpdateDialogProbe::takeOutput(dialog, "#"); });
+    figures.consoleOnly = millisecondsPerChunk(
+        chunks, [&] { AvrUpdateDialogProbe::appendToConsole(dialog, QStringLiteral("#")); });
     return figures;
 }
 
@@ -97,8 +94,8 @@ int main(int argc, char *argv[])
         int size;
         int chunks;
     };
-    const Row rows[] = {{"10 KB", 10 * 1024, 400}, {"100 KB", 100 * 1024, 100},
-                        {"1 MB", 1024 * 1024, 40}};
+    const Row rows[] = {
+        {"10 KB", 10 * 1024, 400}, {"100 KB", 100 * 1024, 100}, {"1 MB", 1024 * 1024, 40}};
     QList<Figures> results;
     std::printf("%-8s %16s %12s %14s %18s\n", "history", "whole text ms", "append ms",
                 "append/whole", "console only ms");

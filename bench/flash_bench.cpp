@@ -27,8 +27,9 @@ double secondsAlone(const QString &hexPath, const VirtualBoard &board, bool *ver
     avrdude.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer timer;
     timer.start();
-    avrdude.start(realAvrdude(), {"-p", "m2560", "-D", "-P", board.portPath(), "-c", "stk500v2",
-                                  "-b", "115200", "-U", "flash:w:" + hexPath + ":i"});
+    avrdude.start(realAvrdude(),
+                  {"-p", "m2560", "-D", "-P", board.portPath(), "-c", "stk500v2", "-b", "115200",
+                   "-U", "flash:w:" + hexPath + ":i"});
     avrdude.waitForFinished(120000);
     const double seconds = timer.nsecsElapsed() / 1e9;
     *verified = avrdude.readAll().contains("bytes of flash verified");
@@ -83,13 +84,14 @@ int main(int argc, char *argv[])
             window << secondsThroughTheWindow(hexPath, board, &verified);
             allVerified = allVerified && verified;
         }
-        std::printf("run %d: avrdude alone %.2f s, through the window %.2f s\n", run,
-                    alone.last(), window.last());
+        std::printf("run %d: avrdude alone %.2f s, through the window %.2f s\n", run, alone.last(),
+                    window.last());
         std::fflush(stdout);
     }
     const double ratio = median(window) / median(alone);
-    std::printf("median: avrdude alone %.2f s, through the window %.2f s, ratio %.3f (goal <= 1.05: %s)\n",
-                median(alone), median(window), ratio, ratio <= 1.05 ? "met" : "MISSED");
+    std::printf(
+        "median: avrdude alone %.2f s, through the window %.2f s, ratio %.3f (goal <= 1.05: %s)\n",
+        median(alone), median(window), ratio, ratio <= 1.05 ? "met" : "MISSED");
     if (!allVerified)
         std::printf("some runs did not verify\n");
     return allVerified && ratio <= 1.05 ? 0 : 1;

@@ -63,7 +63,8 @@ void AvrUpdateDialogForm::setupForm(QDialog *dialog)
 
 void AvrUpdateDialogForm::retranslateForm(QDialog *dialog)
 {
-    dialog->setWindowTitle(QCoreApplication::translate("AvrUpdateDialog", "AvrUpdateDialog", nullptr));
+    dialog->setWindowTitle(
+        QCoreApplication::translate("AvrUpdateDialog", "AvrUpdateDialog", nullptr));
     lineEdit->setText(QString());
     btnOpen->setText(QCoreApplication::translate("AvrUpdateDialog", "Open Hex", nullptr));
     btnUpdate->setText(QCoreApplication::translate("AvrUpdateDialog", "Update", nullptr));
@@ -78,7 +79,7 @@ AvrUpdateDialog::AvrUpdateDialog(QWidget *parent)
     fillPortList();
 
     process = new QProcess;
-    connect(process, SIGNAL(finished(int,QProcess::ExitStatus)), this, SLOT(processExist()));
+    connect(process, SIGNAL(finished(int, QProcess::ExitStatus)), this, SLOT(processExist()));
     connect(process, SIGNAL(readyReadStandardOutput()), this, SLOT(readStandardOutput()));
     connect(process, SIGNAL(readyReadStandardError()), this, SLOT(readStandardError()));
     connect(process, &QProcess::errorOccurred, this,
@@ -125,8 +126,8 @@ void AvrUpdateDialog::on_btnOpen_clicked()
 {
     const QString rememberedPath = showRememberedHexPath();
     const QString startLocation = rememberedPath.isEmpty() ? QDir::currentPath() : rememberedPath;
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open File"), startLocation,
-                                                      tr("Hex (*.hex *.HEX)"));
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Open File"), startLocation, tr("Hex (*.hex *.HEX)"));
     if (path.isEmpty())
         return;
     ui->lineEdit->setText(path);

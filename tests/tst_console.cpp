@@ -63,8 +63,9 @@ static void verifyConsoleFollowsTheEnd(AvrUpdateDialog &dialog)
 
 void tst_Console::channelsFollowEachOtherInReadOrderAcrossRuns()
 {
-    const QList<Chunk> run = {{false, "avrdude: reading input file\n", "avrdude: reading input file\n"},
-                              {true, "Writing | ###", "avrdude: reading input file\nWriting | ###"}};
+    const QList<Chunk> run = {
+        {false, "avrdude: reading input file\n", "avrdude: reading input file\n"},
+        {true, "Writing | ###", "avrdude: reading input file\nWriting | ###"}};
     const QString firstRun = run.last().logAfter;
     const QList<Chunk> secondRun = {{false, run[0].bytes, firstRun + run[0].logAfter},
                                     {true, run[1].bytes, firstRun + firstRun}};
@@ -95,17 +96,17 @@ void tst_Console::chunksShowExactlyAsTheToolWroteThem_data()
         << QList<Chunk>{{false, "caf\xc3", "caf"}, {false, "\xa9\n", "caf" + e + "\n"}}
         << "caf" + e + "\n";
     QTest::newRow("three-byte character split on standard error")
-        << QList<Chunk>{{true, "12 \xe2\x82", "12 "}, {true, "\xac", "12 " + euro}}
-        << "12 " + euro;
+        << QList<Chunk>{{true, "12 \xe2\x82", "12 "}, {true, "\xac", "12 " + euro}} << "12 " + euro;
     // A character cut on one channel must not swallow the other channel's bytes.
     QTest::newRow("split character with the other channel between")
         << QList<Chunk>{{false, "\xe2", ""}, {true, "x", "x"}, {false, "\x82\xac", "x" + euro}}
         << "x" + euro;
-    QTest::newRow("markup-like output")
-        << QList<Chunk>{{false, "<b>bold</b> &amp; <i>x</i>\n<br>", "<b>bold</b> &amp; <i>x</i>\n<br>"}}
-        << "<b>bold</b> &amp; <i>x</i>\n<br>";
+    QTest::newRow("markup-like output") << QList<Chunk>{{false, "<b>bold</b> &amp; <i>x</i>\n<br>",
+                                                         "<b>bold</b> &amp; <i>x</i>\n<br>"}}
+                                        << "<b>bold</b> &amp; <i>x</i>\n<br>";
     QTest::newRow("CR LF split between reads")
-        << QList<Chunk>{{false, "line one\r", "line one\r"}, {false, "\nline two\r\n", "line one\r\nline two\r\n"}}
+        << QList<Chunk>{{false, "line one\r", "line one\r"},
+                        {false, "\nline two\r\n", "line one\r\nline two\r\n"}}
         << "line one\nline two\n";
 }
 

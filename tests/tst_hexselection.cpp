@@ -90,7 +90,8 @@ void tst_HexSelection::cancelKeepsWhatWasStored_data()
     QTest::addColumn<QString>("startDirectory");
 
     QTest::newRow("nothing stored") << QString() << ".";
-    QTest::newRow("file stored") << "images/old.hex" << "images";
+    QTest::newRow("file stored") << "images/old.hex"
+                                 << "images";
 }
 
 void tst_HexSelection::cancelKeepsWhatWasStored()

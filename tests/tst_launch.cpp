@@ -1,8 +1,8 @@
 #include "hostconventions.h"
 #include "testsupport.h"
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 
 Q_DECLARE_METATYPE(HostSystem)
 
@@ -37,7 +37,16 @@ void tst_Launch::init()
 
 static QStringList expectedArguments(const QString &port, const QString &hexPath)
 {
-    return {"-p", "m2560", "-D", "-P", port, "-c", "stk500v2", "-b", "115200", "-U",
+    return {"-p",
+            "m2560",
+            "-D",
+            "-P",
+            port,
+            "-c",
+            "stk500v2",
+            "-b",
+            "115200",
+            "-U",
             "flash:w:" + hexPath + ":i"};
 }
 
@@ -52,9 +61,9 @@ void tst_Launch::argumentsReachTheToolUnchanged_data()
     QTest::newRow("no file chosen") << QString() << QStringList{"ttyACM0"} << "/dev/ttyACM0";
     QTest::newRow("no port") << "/home/user/fw.hex" << QStringList() << "/dev/";
     // No shell anywhere: none of this may be split, expanded or interpreted.
-    QTest::newRow("awkward path")
-        << QString::fromUtf8("/tmp/my fw/\"q\" 'a';$(touch x) <b>bold</b> Überflüge €.hex")
-        << QStringList{"ttyUSB0"} << "/dev/ttyUSB0";
+    QTest::newRow("awkward path") << QString::fromUtf8(
+        "/tmp/my fw/\"q\" 'a';$(touch x) <b>bold</b> Überflüge €.hex")
+                                  << QStringList{"ttyUSB0"} << "/dev/ttyUSB0";
 }
 
 void tst_Launch::argumentsReachTheToolUnchanged()
@@ -112,15 +121,21 @@ void tst_Launch::hostConventions_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("port");
 
-    QTest::newRow("windows") << HostSystem::Windows << "C:/Users/me" << "COM12"
-                             << "C:/Users/me/tools/avrdude.exe" << "\\\\.\\COM12";
+    QTest::newRow("windows") << HostSystem::Windows << "C:/Users/me"
+                             << "COM12"
+                             << "C:/Users/me/tools/avrdude.exe"
+                             << "\\\\.\\COM12";
     // A drive root already ends in a slash; the path is passed on as it is.
-    QTest::newRow("windows drive root") << HostSystem::Windows << "D:/" << QString()
-                                        << "D://tools/avrdude.exe" << "\\\\.\\";
-    QTest::newRow("linux") << HostSystem::Unix << "/home/me" << "ttyUSB0"
-                           << "/home/me/tools/avrdude" << "/dev/ttyUSB0";
-    QTest::newRow("linux no port") << HostSystem::Unix << "/home/me" << QString()
-                                   << "/home/me/tools/avrdude" << "/dev/";
+    QTest::newRow("windows drive root")
+        << HostSystem::Windows << "D:/" << QString() << "D://tools/avrdude.exe"
+        << "\\\\.\\";
+    QTest::newRow("linux") << HostSystem::Unix << "/home/me"
+                           << "ttyUSB0"
+                           << "/home/me/tools/avrdude"
+                           << "/dev/ttyUSB0";
+    QTest::newRow("linux no port")
+        << HostSystem::Unix << "/home/me" << QString() << "/home/me/tools/avrdude"
+        << "/dev/";
 }
 
 void tst_Launch::hostConventions()
@@ -140,7 +155,8 @@ void tst_Launch::failureToStartIsShown()
     AvrUpdateDialog dialog;
     clickUpdate(dialog);
     const QString program = sandbox->path("tools/avrdude");
-    QTRY_VERIFY(consoleText(dialog).startsWith("Could not start the programmer tool " + program + ": "));
+    QTRY_VERIFY(
+        consoleText(dialog).startsWith("Could not start the programmer tool " + program + ": "));
     QCOMPARE(consoleText(dialog).count('\n'), 1);
     QCOMPARE(consoleText(dialog), AvrUpdateDialogProbe::outputLog(dialog));
 }
@@ -151,8 +167,9 @@ void tst_Launch::crashIsShownOnALineOfItsOwn()
     AvrUpdateDialog dialog;
     clickUpdate(dialog);
     QVERIFY(waitForRunEnd(dialog));
-    QTRY_VERIFY(consoleText(dialog).startsWith(
-        "Writing | ####\nThe programmer tool " + sandbox->path("tools/avrdude") + " ended abnormally: "));
+    QTRY_VERIFY(consoleText(dialog).startsWith("Writing | ####\nThe programmer tool "
+                                               + sandbox->path("tools/avrdude")
+                                               + " ended abnormally: "));
     QVERIFY(consoleText(dialog).endsWith('\n'));
     QCOMPARE(consoleText(dialog).count('\n'), 2);
 }

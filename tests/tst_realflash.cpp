@@ -53,7 +53,8 @@ void tst_RealFlash::imageIsWrittenAndVerified()
     AvrUpdateDialog dialog;
     const QString console = updateThroughTheWindow(dialog, hexPath, board.portName());
 
-    QVERIFY2(console.contains(QString("%1 bytes of flash verified").arg(size)), qPrintable(console));
+    QVERIFY2(console.contains(QString("%1 bytes of flash verified").arg(size)),
+             qPrintable(console));
     QCOMPARE(consoleText(dialog), AvrUpdateDialogProbe::outputLog(dialog));
     const QByteArray flash = board.flash();
     QCOMPARE(flash.size(), VirtualBoard::applicationFlashSize);
