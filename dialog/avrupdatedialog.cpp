@@ -173,6 +173,7 @@ void AvrUpdateDialog::takeToolOutput(const QByteArray &bytes, LocalTextDecoder &
 
 void AvrUpdateDialog::appendToLog(const QString &text)
 {
+    // The console looks at how the log ended before this text.
     appendToConsole(text);
     outputLog += text;
 }
