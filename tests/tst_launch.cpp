@@ -74,9 +74,7 @@ void tst_Launch::argumentsReachTheToolUnchanged()
 
     sandbox->storeHexPath(hexPath);
     AvrUpdateDialog dialog;
-    QComboBox *portList = AvrUpdateDialogProbe::form(dialog).cbSerial;
-    portList->clear();
-    portList->addItems(ports);
+    listPorts(dialog, ports);
 
     clickUpdate(dialog);
     QVERIFY(waitForRunEnd(dialog));
@@ -91,9 +89,7 @@ void tst_Launch::commandLineIsLoggedWithItsSource()
 {
     sandbox->storeHexPath("/home/user/fw.hex");
     AvrUpdateDialog dialog;
-    QComboBox *portList = AvrUpdateDialogProbe::form(dialog).cbSerial;
-    portList->clear();
-    portList->addItem("ttyUSB0");
+    listPorts(dialog, {"ttyUSB0"});
     MessageCapture capture;
     clickUpdate(dialog);
     QVERIFY(waitForRunEnd(dialog));

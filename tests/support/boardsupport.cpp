@@ -102,11 +102,9 @@ QByteArray VirtualBoard::waitForLine(const QByteArray &prefix)
 QString updateThroughTheWindow(AvrUpdateDialog &dialog, const QString &hexPath,
                                const QString &portName)
 {
-    AvrUpdateDialogForm &form = AvrUpdateDialogProbe::form(dialog);
-    form.lineEdit->setText(hexPath);
+    AvrUpdateDialogProbe::form(dialog).lineEdit->setText(hexPath);
     // The serial enumeration does not list pseudo-terminals.
-    form.cbSerial->clear();
-    form.cbSerial->addItem(portName);
+    listPorts(dialog, {portName});
     const int before = AvrUpdateDialogProbe::outputLog(dialog).size();
     clickUpdate(dialog);
     if (!waitForRunEnd(dialog, 120000))

@@ -117,6 +117,13 @@ QList<MessageCapture::Message> MessageCapture::messages() const
     return capturedMessages;
 }
 
+void listPorts(AvrUpdateDialog &dialog, const QStringList &portNames)
+{
+    QComboBox *portList = AvrUpdateDialogProbe::form(dialog).cbSerial;
+    portList->clear();
+    portList->addItems(portNames);
+}
+
 void clickUpdate(AvrUpdateDialog &dialog)
 {
     QTest::mouseClick(AvrUpdateDialogProbe::form(dialog).btnUpdate, Qt::LeftButton);

@@ -89,6 +89,8 @@ public:
     QList<Message> messages() const;
 };
 
+// Puts these ports in the window's list in place of the ones found at start-up.
+void listPorts(AvrUpdateDialog &dialog, const QStringList &portNames);
 void clickUpdate(AvrUpdateDialog &dialog);
 // Waits until the tool has ended and the dialog has taken all of its output.
 bool waitForRunEnd(AvrUpdateDialog &dialog, int timeoutMs = 10000);
