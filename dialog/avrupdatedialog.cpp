@@ -120,6 +120,7 @@ QString AvrUpdateDialog::showRememberedHexPath()
 void AvrUpdateDialog::processExist()
 {
     // The tool's own text has already told how the run went.
+    finishToolOutput();
 }
 
 void AvrUpdateDialog::on_btnOpen_clicked()
@@ -157,17 +158,32 @@ void AvrUpdateDialog::on_btnUpdate_clicked()
 
 void AvrUpdateDialog::readStandardOutput()
 {
-    takeToolOutput(process->readAllStandardOutput(), outputDecoder);
+    showToolOutput(QProcess::StandardOutput, process->readAllStandardOutput());
 }
 
 void AvrUpdateDialog::readStandardError()
 {
-    takeToolOutput(process->readAllStandardError(), errorDecoder);
+    showToolOutput(QProcess::StandardError, process->readAllStandardError());
 }
 
-void AvrUpdateDialog::takeToolOutput(const QByteArray &bytes, LocalTextDecoder &decoder)
+void AvrUpdateDialog::showToolOutput(QProcess::ProcessChannel channel, const QByteArray &bytes)
 {
-    appendToLog(decoder.decode(bytes));
+    LocalTextDecoder &decoder = channel == QProcess::StandardOutput ? outputDecoder : errorDecoder;
+    showToolText(decoder.decode(bytes));
+}
+
+void AvrUpdateDialog::finishToolOutput()
+{
+    // A character the tool never finished shows as one replacement character at
+    // the end of its run, and the next run starts with clean decoders.
+    const QString cutOff = outputDecoder.finish() + errorDecoder.finish();
+    if (!cutOff.isEmpty())
+        showToolText(cutOff);
+}
+
+void AvrUpdateDialog::showToolText(const QString &text)
+{
+    appendToLog(text);
     qDebug() << outputLog;
 }
 
@@ -202,6 +218,7 @@ void AvrUpdateDialog::reportToolFailure(QProcess::ProcessError error)
         line = tr("The programmer tool %1 ended abnormally: %2");
     else
         return;
+    finishToolOutput();
     line = line.arg(process->program(), process->errorString());
     qDebug().noquote() << line;
     // The notice starts a line of its own, even after a partial line of output.

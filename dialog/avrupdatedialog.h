@@ -51,7 +51,9 @@ private slots:
 private:
     void fillPortList();
     QString showRememberedHexPath();
-    void takeToolOutput(const QByteArray &bytes, LocalTextDecoder &decoder);
+    void showToolOutput(QProcess::ProcessChannel channel, const QByteArray &bytes);
+    void finishToolOutput();
+    void showToolText(const QString &text);
     void appendToLog(const QString &text);
     void appendToConsole(const QString &text);
     void reportToolFailure(QProcess::ProcessError error);
@@ -64,7 +66,7 @@ private:
     LocalTextDecoder outputDecoder;
     LocalTextDecoder errorDecoder;
 
-    friend class AvrUpdateDialogProbe;
+    friend struct AvrUpdateDialogProbe;
 };
 
 #endif // AVRUPDATEDIALOG_H

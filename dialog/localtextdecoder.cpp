@@ -35,3 +35,12 @@ LocalTextDecoder::LocalTextDecoder()
 }
 
 LocalTextDecoder::~LocalTextDecoder() = default;
+
+QString LocalTextDecoder::finish()
+{
+    // A line break continues no character, so bytes held back come out with it
+    // as something more than the bare line break.
+    const bool heldBytes = decode(QByteArrayLiteral("\n")) != QLatin1String("\n");
+    state.reset(new State);
+    return heldBytes ? QString(QChar::ReplacementCharacter) : QString();
+}

@@ -14,6 +14,9 @@ public:
     ~LocalTextDecoder();
 
     QString decode(const QByteArray &bytes);
+    // Ends the stream: bytes still waiting for the rest of their character come
+    // out as one replacement character, and the decoder starts afresh.
+    QString finish();
 
 private:
     Q_DISABLE_COPY(LocalTextDecoder)

@@ -1,117 +1,212 @@
+#include "hostconventions.h"
 #include "testsupport.h"
 
-#include <QContextMenuEvent>
-#include <QSerialPortInfo>
-
+// The update window with a stand-in for avrdude, with no tool at all, and with
+// Debian's avrdude and a simulated board.
 class tst_Dialog : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setApplicationIdentity(); }
-    void init() { sandbox.reset(new Sandbox); }
-
-    void rememberedPathIsShownAtStartup_data();
-    void rememberedPathIsShownAtStartup();
-    void portListFollowsEnumeration();
-    void pathFieldAndConsoleTakeNoTyping();
-    void consoleOpensNoContextMenu();
-    void existingObjectNameIsKept();
-    void idleDialogIsDestroyedCleanly();
-
-private:
-    QScopedPointer<Sandbox> sandbox;
+    void consoleShowsOutputAsTheToolWroteIt_data();
+    void consoleShowsOutputAsTheToolWroteIt();
+    void chosenFileIsRememberedAndACancelChangesNothing();
+    void windowsConventions();
+    void toolRunsAsAskedAndItsEndIsShown_data();
+    void toolRunsAsAskedAndItsEndIsShown();
+    void closingDuringARunLeavesNoToolBehind();
+    void realUpdateLeavesTheImageInTheChip();
 };
 
-void tst_Dialog::rememberedPathIsShownAtStartup_data()
+void tst_Dialog::consoleShowsOutputAsTheToolWroteIt_data()
 {
-    QTest::addColumn<bool>("fileExists");
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<bool>("shown");
+    // Read by read: 'o' or 'e' and the bytes read from standard output or standard
+    // error, or "|" where a run ends.
+    QTest::addColumn<QByteArrayList>("reads");
+    QTest::addColumn<QString>("shown");
 
-    QTest::newRow("file present") << true << QVariant("fw.hex") << true;
-    // Nothing checks the file: a path to a file that has gone is still shown.
-    QTest::newRow("file gone") << false << QVariant("fw.hex") << true;
-    QTest::newRow("nothing stored") << false << QVariant() << false;
-    QTest::newRow("empty value") << false << QVariant("") << false;
+    QTest::newRow("markup") << QByteArrayList{"o<b>bold</b> &amp;\n", "e<br>"}
+                            << "<b>bold</b> &amp;\n<br>";
+    // A character cut on one channel must not take in the other channel's bytes.
+    QTest::newRow("character split around the other channel")
+        << QByteArrayList{"o12 \xe2", "ex", "o\x82\xac"} << QString::fromUtf8("12 x€");
+    QTest::newRow("CR and LF in separate reads")
+        << QByteArrayList{"oline one\r", "o\nline two\r\n"} << "line one\nline two\n";
+    QTest::newRow("run ends on a whole character") << QByteArrayList{"odone\n", "|"} << "done\n";
+    QTest::newRow("run ends inside characters") << QByteArrayList{"oab\xe2\x82", "e\xc3", "|", "oc"}
+                                                << QString::fromUtf8("ab\uFFFD\uFFFDc");
 }
 
-void tst_Dialog::rememberedPathIsShownAtStartup()
+void tst_Dialog::consoleShowsOutputAsTheToolWroteIt()
 {
-    QFETCH(bool, fileExists);
-    QFETCH(QVariant, stored);
-    QFETCH(bool, shown);
-
-    const QString file = sandbox->path("fw.hex");
-    if (fileExists)
-        QFile(file).open(QIODevice::WriteOnly);
-    sandbox->storeHexPath(stored.toString().isEmpty() ? stored : QVariant(file));
-
-    AvrUpdateDialog dialog;
-    QCOMPARE(AvrUpdateDialogProbe::form(dialog).lineEdit->text(), shown ? file : QString());
-}
-
-void tst_Dialog::portListFollowsEnumeration()
-{
-    QStringList enumerated;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &port : ports)
-        enumerated << port.portName();
-
-    AvrUpdateDialog dialog;
-    QComboBox *list = AvrUpdateDialogProbe::form(dialog).cbSerial;
-    QStringList listed;
-    for (int i = 0; i < list->count(); ++i)
-        listed << list->itemText(i);
-    QCOMPARE(listed, enumerated);
-    QCOMPARE(list->currentIndex(), enumerated.isEmpty() ? -1 : 0);
-}
-
-void tst_Dialog::pathFieldAndConsoleTakeNoTyping()
-{
-    sandbox->storeHexPath(sandbox->path("fw.hex"));
+    QFETCH(QByteArrayList, reads);
+    QFETCH(QString, shown);
+    Sandbox sandbox;
     AvrUpdateDialog dialog;
     dialog.show();
-    AvrUpdateDialogForm &form = AvrUpdateDialogProbe::form(dialog);
-    QTest::keyClicks(form.lineEdit, "typed");
-    QTest::keyClick(form.lineEdit, Qt::Key_Backspace);
-    QTest::keyClicks(form.textEdit, "typed");
-    QCOMPARE(form.lineEdit->text(), sandbox->path("fw.hex"));
-    QCOMPARE(form.textEdit->toPlainText(), QString());
+    QTextEdit *console = Probe::form(dialog).textEdit;
+    const QByteArray earlier = QByteArray("earlier output\n").repeated(50);
+    Probe::show(dialog, QProcess::StandardOutput, earlier);
+    // A person scrolls up and selects text; new output takes the view back to the end.
+    console->moveCursor(QTextCursor::Start, QTextCursor::KeepAnchor);
+    QSignalSpy changes(console->document(), &QTextDocument::contentsChange);
+
+    for (const QByteArray &read : reads) {
+        if (read == "|")
+            QMetaObject::invokeMethod(&dialog, "processExist");
+        else
+            Probe::show(dialog, read[0] == 'e' ? QProcess::StandardError : QProcess::StandardOutput,
+                        read.mid(1));
+    }
+    QCOMPARE(console->toPlainText(), earlier + shown);
+    QVERIFY(console->textCursor().atEnd() && !console->textCursor().hasSelection());
+    QTRY_VERIFY(console->viewport()->rect().contains(console->cursorRect()));
+    // New output is added at the end; nothing already shown is taken out and put back.
+    for (const QList<QVariant> &change : changes)
+        QCOMPARE(change.at(1).toInt(), 0);
 }
 
-void tst_Dialog::consoleOpensNoContextMenu()
+// Presses Open Hex and answers the file dialog from inside its own event loop:
+// chooses the file, or cancels when there is none. Returns where the dialog opened.
+static QString answerFileDialog(AvrUpdateDialog &dialog, const QString &file)
 {
+    QString openedIn;
+    QTimer::singleShot(0, [&] {
+        auto *fileDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        openedIn = fileDialog->directory().absolutePath();
+        fileDialog->selectFile(file);
+        file.isEmpty() ? fileDialog->reject() : static_cast<QDialog *>(fileDialog)->accept();
+    });
+    QTest::mouseClick(Probe::form(dialog).btnOpen, Qt::LeftButton);
+    return openedIn;
+}
+
+void tst_Dialog::chosenFileIsRememberedAndACancelChangesNothing()
+{
+    Sandbox sandbox;
+    const QString firmware = QDir::currentPath() + "/tools/firmware.HEX";
+    QVERIFY(QFile(firmware).open(QIODevice::WriteOnly));
     AvrUpdateDialog dialog;
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QWidget *viewport = AvrUpdateDialogProbe::form(dialog).textEdit->viewport();
-    const QPoint inside = viewport->rect().center();
-    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, inside, viewport->mapToGlobal(inside));
-    QApplication::sendEvent(viewport, &rightClick);
-    QCOMPARE(QApplication::activePopupWidget(), nullptr);
+    const QLineEdit *shownPath = Probe::form(dialog).lineEdit;
+    // First use: the file dialog opens where the program was started.
+    QCOMPARE(answerFileDialog(dialog, {}), QDir::currentPath());
+    QCOMPARE(shownPath->text(), QString());
+
+    answerFileDialog(dialog, firmware);
+    QCOMPARE(shownPath->text(), firmware);
+    QCOMPARE(answerFileDialog(dialog, {}), QFileInfo(firmware).absolutePath());
+    QCOMPARE(shownPath->text(), firmware);
+    AvrUpdateDialog restarted;
+    QCOMPARE(Probe::form(restarted).lineEdit->text(), firmware);
 }
 
-void tst_Dialog::existingObjectNameIsKept()
+// The Linux conventions are checked end to end below; Windows can only be checked here.
+void tst_Dialog::windowsConventions()
 {
+    // A drive root already ends in a slash, and is passed on as it is.
+    const ProgrammerAddress windows = programmerAddress("D:/", "COM12", HostSystem::Windows);
+    QCOMPARE(windows.program + ' ' + windows.port, QString("D://tools/avrdude.exe \\\\.\\COM12"));
+}
+
+// Stands in for avrdude: records its working folder and arguments, then runs these lines.
+static void installFakeTool(const QByteArray &lines)
+{
+    QFile tool("tools/avrdude");
+    QVERIFY(tool.open(QIODevice::WriteOnly));
+    tool.write("#!/bin/sh\n{ pwd; printf '[%s] ' \"$@\"; } >\"$0.call\"\n" + lines + '\n');
+    tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+}
+
+void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
+{
+    QTest::addColumn<QByteArray>("tool"); // the fake tool's lines; empty: there is no tool
+    QTest::addColumn<QString>("shown"); // a pattern; %1 is the tool's path
+
+    QTest::newRow("character cut on standard error at exit")
+        << QByteArray("printf 'done\\303' >&2") << QString::fromUtf8("^done\uFFFD$");
+    QTest::newRow("crash after a partial line")
+        << QByteArray("printf 'Writing | #\\342'; kill -SEGV $$")
+        << QString::fromUtf8(
+               "^Writing \\| #\uFFFD\nThe programmer tool %1 ended abnormally: .+\n$");
+    QTest::newRow("no tool") << QByteArray() << "^Could not start the programmer tool %1: .+\n$";
+}
+
+void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
+{
+    QFETCH(QByteArray, tool);
+    QFETCH(QString, shown);
+    Sandbox sandbox;
+    if (!tool.isEmpty())
+        installFakeTool(tool);
+    // No shell may split, expand or interpret any of this.
+    const QString hexPath = QString::fromUtf8("/tmp/my fw/\"q\" 'a';$(touch x) Überflüge €.hex");
+    QSettings().setValue("HexPath", hexPath);
     AvrUpdateDialog dialog;
-    QCOMPARE(dialog.objectName(), QString("AvrUpdateDialog"));
+    // Where the first debug message of the run came from, and what it said.
+    static QString firstMessage;
+    firstMessage.clear();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
+        if (firstMessage.isEmpty())
+            firstMessage = QStringLiteral("%1 %2 %3").arg(context.file, context.function, text);
+    });
+    QVERIFY(update(dialog, {"ttyUSB0", "ttyACM0"}));
+    qInstallMessageHandler(nullptr);
 
-    QDialog named;
-    named.setObjectName("flashWindow");
-    AvrUpdateDialogForm form;
-    form.setupForm(&named);
-    QCOMPARE(named.objectName(), QString("flashWindow"));
+    const QString program = QDir::currentPath() + "/tools/avrdude";
+    const QString console = Probe::form(dialog).textEdit->toPlainText();
+    QVERIFY2(console.contains(QRegularExpression(shown.arg(QRegularExpression::escape(program)))),
+             qPrintable(console));
+    QVERIFY(firstMessage.contains(
+        QRegularExpression("avrupdatedialog.cpp .*on_btnUpdate_clicked.* avr CMD: ")));
+    QFile call(program + ".call");
+    QCOMPARE(call.open(QIODevice::ReadOnly), !tool.isEmpty());
+    if (call.isOpen())
+        QCOMPARE(QString::fromUtf8(call.readAll()),
+                 QDir::currentPath()
+                     + "\n[-p] [m2560] [-D] [-P] [/dev/ttyUSB0] [-c] [stk500v2] [-b] "
+                       "[115200] [-U] [flash:w:"
+                     + hexPath + ":i] ");
 }
 
-void tst_Dialog::idleDialogIsDestroyedCleanly()
+void tst_Dialog::closingDuringARunLeavesNoToolBehind()
 {
+    Sandbox sandbox;
+    installFakeTool("exec sleep 60");
     auto *dialog = new AvrUpdateDialog;
-    QPointer<QProcess> process = AvrUpdateDialogProbe::process(*dialog);
-    QPointer<QTextEdit> console = AvrUpdateDialogProbe::form(*dialog).textEdit;
+    QTest::mouseClick(Probe::form(*dialog).btnUpdate, Qt::LeftButton);
+    QTRY_COMPARE(Probe::process(*dialog)->state(), QProcess::Running);
+    const QString tool = QString("/proc/%1").arg(Probe::process(*dialog)->processId());
     delete dialog;
-    QVERIFY(process.isNull());
-    QVERIFY(console.isNull());
+    QVERIFY(!QFileInfo::exists(tool));
+}
+
+// Debian's avrdude writes a 200 KiB image through the window into a simulated
+// ATmega2560 that runs its real STK500v2 bootloader.
+void tst_Dialog::realUpdateLeavesTheImageInTheChip()
+{
+    Sandbox sandbox;
+    QVERIFY(QFile::link(AVRDUDE, "tools/avrdude"));
+    const QString image("kestrel board.bin");
+    const QString hex = QDir::currentPath() + "/kestrel board.hex";
+    const int size = 200 * 1024;
+    QVERIFY(makeImage(size, image, hex));
+    QProcess board;
+    const QString port = startBoard(board, "flash.bin");
+
+    QSettings().setValue("HexPath", hex);
+    AvrUpdateDialog dialog;
+    // The serial port list leaves out pseudo-terminals, so the board's port is put in by hand.
+    QVERIFY(update(dialog, {port}, 180000));
+    const QString console = Probe::form(dialog).textEdit->toPlainText();
+    QVERIFY2(console.contains(QString("%1 bytes of flash verified").arg(size)),
+             qPrintable(console));
+
+    board.terminate();
+    QVERIFY(board.waitForFinished());
+    QFile written(image), flash("flash.bin");
+    QVERIFY(written.open(QIODevice::ReadOnly) && flash.open(QIODevice::ReadOnly));
+    // The rest of the application flash stays erased.
+    QVERIFY(flash.readAll() == written.readAll() + QByteArray(0x3E000 - size, char(0xff)));
 }
 
 QTEST_MAIN(tst_Dialog)

@@ -1,0 +1,64 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include "avrupdatedialog.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+// Reaches the parts of the dialog that only the tests and benchmarks need to see.
+struct AvrUpdateDialogProbe
+{
+    static AvrUpdateDialogForm &form(AvrUpdateDialog &dialog) { return *dialog.ui; }
+    static QProcess *process(AvrUpdateDialog &dialog) { return dialog.process; }
+    static void show(AvrUpdateDialog &dialog, QProcess::ProcessChannel channel,
+                     const QByteArray &bytes)
+    {
+        dialog.showToolOutput(channel, bytes);
+    }
+    static void append(AvrUpdateDialog &d, const QString &text) { d.appendToConsole(text); }
+};
+using Probe = AvrUpdateDialogProbe;
+
+// A fresh working folder, whose name has a blank, with an empty tools/ folder, and
+// a settings store of its own, so that nothing touches the user's settings.
+struct Sandbox : QTemporaryDir
+{
+    Sandbox()
+    {
+        QDir().mkpath(filePath("work dir/tools"));
+        QDir::setCurrent(filePath("work dir"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, filePath("settings"));
+    }
+};
+
+// Presses Update with these ports in the list; true once the run is over.
+inline bool update(AvrUpdateDialog &dialog, const QStringList &ports, int timeoutMs = 10000)
+{
+    Probe::form(dialog).cbSerial->clear();
+    Probe::form(dialog).cbSerial->addItems(ports);
+    QTest::mouseClick(Probe::form(dialog).btnUpdate, Qt::LeftButton);
+    const auto runIsOver = [&] { return Probe::process(dialog)->state() == QProcess::NotRunning; };
+    return QTest::qWaitFor(runIsOver, timeoutMs);
+}
+
+// Writes size random bytes to image, and the same as Intel HEX to hex.
+inline bool makeImage(int size, const QString &image, const QString &hex)
+{
+    const QString script(
+        "head -c $0 /dev/urandom >\"$1\" && objcopy -I binary -O ihex \"$1\" \"$2\"");
+    return QProcess::execute("sh", {"-c", script, QString::number(size), image, hex}) == 0;
+}
+
+// Starts a simulated ATmega2560 whose bootloader answers on a pseudo-terminal, and
+// returns that port as the window names ports ("pts/3"). Ending the board with
+// SIGTERM writes its application flash to flashFile.
+inline QString startBoard(QProcess &board, const QString &flashFile)
+{
+    board.start(VIRTUAL_BOARD, {STK500V2_BOOTLOADER, flashFile});
+    // simavr's own notes and the port line leave the board's output buffer in one write.
+    board.waitForReadyRead(10000);
+    return QString(board.readAll()).section("port /dev/", 1).trimmed();
+}
+
+#endif // TESTSUPPORT_H
