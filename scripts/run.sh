@@ -7,7 +7,8 @@ set -eu
 qt=5
 case "${1:-}" in 5|6) qt=$1; shift ;; esac
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/build.sh" "$qt"
+# Only what the program needs: no test kit, no tests, no benchmarks.
+"$root/scripts/build.sh" "$qt" app
 work="$root/build/qt$qt"
 mkdir -p "$work/tools"
 ln -sfn "$(command -v avrdude)" "$work/tools/avrdude"

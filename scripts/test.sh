@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
 for qt in ${1:-5 6}; do
     echo "=== Qt $qt"
-    if "$root/scripts/build.sh" "$qt"; then
+    if "$root/scripts/build.sh" "$qt" all; then
         ctest --test-dir "$root/build/qt$qt" --output-on-failure || status=1
     else
         status=1

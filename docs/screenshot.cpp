@@ -1,0 +1,29 @@
+// Makes the README's picture: the update window after a real update of a
+// simulated ATmega2560, with avrdude's whole run in its console.
+//   xvfb-run -a screenshot OUTPUT.png        (scripts/screenshot.sh does this)
+#include "testsupport.h"
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QString output =
+        QFileInfo(app.arguments().value(1, "kestrelflash.png")).absoluteFilePath();
+    Sandbox sandbox;
+    QFile::link(AVRDUDE, QStringLiteral("tools/avrdude"));
+    QDir().mkdir(QStringLiteral("firmware"));
+    const QString hex = QDir::currentPath() + QLatin1String("/firmware/kestrel-board.hex");
+    QProcess board;
+    const QString port = startBoard(board, QStringLiteral("flash.bin"));
+    if (!makeImage(16 * 1024, QStringLiteral("firmware/kestrel-board.bin"), hex) || port.isEmpty())
+        return 1;
+    QSettings().setValue(QStringLiteral("HexPath"), hex);
+
+    AvrUpdateDialog dialog;
+    dialog.resize(820, 450); // room for the whole run
+    dialog.show();
+    const bool updated = update(dialog, {port}, 60000);
+    board.kill();
+    board.waitForFinished();
+    return updated && dialog.grab().save(output) ? 0 : 1;
+}
