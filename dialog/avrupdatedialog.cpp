@@ -119,7 +119,8 @@ QString AvrUpdateDialog::showRememberedHexPath()
 
 void AvrUpdateDialog::processExist()
 {
-    // The tool's own text has already told how the run went.
+    // The tool's own text has already told how the run went; only a character
+    // it left unfinished is still to be shown.
     finishToolOutput();
 }
 
