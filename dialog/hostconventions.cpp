@@ -1,5 +1,8 @@
 #include "hostconventions.h"
 
+#include <QFileInfo>
+#include <QStandardPaths>
+
 ProgrammerAddress programmerAddress(const QString &workingDirectory, const QString &portName,
                                     HostSystem host)
 {
@@ -7,5 +10,10 @@ ProgrammerAddress programmerAddress(const QString &workingDirectory, const QStri
     if (host == HostSystem::Windows)
         return {workingDirectory + QLatin1String("/tools/avrdude.exe"),
                 QLatin1String("\\\\.\\") + portName};
-    return {workingDirectory + QLatin1String("/tools/avrdude"), QLatin1String("/dev/") + portName};
+    // A tool put beside the working folder comes first; an installed program
+    // started from the desktop's menu uses the system's avrdude.
+    const QString bundled = workingDirectory + QLatin1String("/tools/avrdude");
+    const QString installed = QStandardPaths::findExecutable(QStringLiteral("avrdude"));
+    const bool useInstalled = !QFileInfo::exists(bundled) && !installed.isEmpty();
+    return {useInstalled ? installed : bundled, QLatin1String("/dev/") + portName};
 }

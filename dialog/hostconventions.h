@@ -15,6 +15,8 @@ constexpr HostSystem currentHostSystem()
 }
 
 // Where the programmer tool lives and how it names a serial port on one host.
+// On Linux the tool is tools/avrdude under the working folder when that exists,
+// else avrdude on PATH; when neither exists, the first, so a failure names it.
 struct ProgrammerAddress
 {
     QString program;

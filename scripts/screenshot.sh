@@ -1,10 +1,19 @@
 #!/bin/bash
-# Remakes docs/kestrelflash.png: the window after a real update of the simulated
-# board, in a private X server. Installs and builds what is missing first.
-#   scripts/screenshot.sh [5|6]
+# Remakes the README's pictures of the window after a real update of the
+# simulated board, in a private X server. Installs and builds what is missing first.
+#   scripts/screenshot.sh [5|6]     docs/kestrelflash.png, the Linux program
+#   scripts/screenshot.sh windows   docs/kestrelflash-windows.png, the Windows zip under Wine
 set -eu
 qt=${1:-5}
 root=$(cd "$(dirname "$0")/.." && pwd)
+if [ "$qt" = windows ]; then
+    "$root/scripts/windows.sh"
+    "$root/scripts/build.sh" 5 all
+    KESTRELFLASH_WINDOWS_PICTURE="$root/docs/kestrelflash-windows.png" \
+        ctest --test-dir "$root/build/qt5" -L windows --output-on-failure
+    echo "wrote docs/kestrelflash-windows.png"
+    exit
+fi
 "$root/scripts/build.sh" "$qt" all
 xvfb-run -a -s "-screen 0 1280x1024x24" "$root/build/qt$qt/docs/screenshot" "$root/docs/kestrelflash.png"
 echo "wrote docs/kestrelflash.png"

@@ -5,20 +5,30 @@
 #     app      what building and running the program needs
 #     all      that and the test kit: X server tools, the AVR simulator and the
 #              Arduino bootloaders (the default)
+#   scripts/setup.sh windows
+#              what cross-building the Windows zip and testing it under Wine needs
+#   scripts/setup.sh deb
+#              what making and checking the Debian package needs
 set -eu
 qt=${1:-5}
 kit=${2:-all}
+usage() { echo "usage: $0 [5|6] [app|all] | windows | deb" >&2; exit 2; }
 
-packages=(cmake g++ make avrdude)
+packages=(cmake g++ make)
 case "$qt" in
-    5) packages+=(qtbase5-dev libqt5serialport5-dev) ;;
-    6) packages+=(qt6-base-dev qt6-serialport-dev) ;;
-    *) echo "usage: $0 [5|6] [app|all]" >&2; exit 2 ;;
+    5) packages+=(avrdude qtbase5-dev libqt5serialport5-dev) ;;
+    6) packages+=(avrdude qt6-base-dev qt6-serialport-dev) ;;
+    windows) kit=windows
+        packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip
+                   wine64 unzip xvfb xauth xdotool xclip imagemagick) ;;
+    deb) kit=deb; packages+=(dpkg-dev fakeroot file lintian desktop-file-utils) ;;
+    *) usage ;;
 esac
 case "$kit" in
-    app) ;;
-    all) packages+=(xvfb xauth xdotool libsimavr-dev libsimavrparts1 arduino-core-avr) ;;
-    *) echo "usage: $0 [5|6] [app|all]" >&2; exit 2 ;;
+    app|windows|deb) ;;
+    all) packages+=(xvfb xauth xdotool libsimavr-dev libsimavrparts1 arduino-core-avr
+                    dpkg-dev desktop-file-utils) ;;
+    *) usage ;;
 esac
 
 missing=()

@@ -11,10 +11,9 @@ struct AvrUpdateDialogProbe
 {
     static AvrUpdateDialogForm &form(AvrUpdateDialog &dialog) { return *dialog.ui; }
     static QProcess *process(AvrUpdateDialog &dialog) { return dialog.process; }
-    static void show(AvrUpdateDialog &dialog, QProcess::ProcessChannel channel,
-                     const QByteArray &bytes)
+    static void show(AvrUpdateDialog &d, QProcess::ProcessChannel channel, const QByteArray &b)
     {
-        dialog.showToolOutput(channel, bytes);
+        d.showToolOutput(channel, b);
     }
     static void append(AvrUpdateDialog &d, const QString &text) { d.appendToConsole(text); }
 };
@@ -30,6 +29,9 @@ struct Sandbox : QTemporaryDir
         QDir::setCurrent(filePath("work dir"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, filePath("settings"));
     }
+    // A test may narrow PATH; the next one finds it as it was.
+    ~Sandbox() { qputenv("PATH", searchPath); }
+    const QByteArray searchPath = qgetenv("PATH");
 };
 
 // Presses Update with these ports in the list; true once the run is over.

@@ -109,9 +109,9 @@ void tst_Dialog::windowsConventions()
 }
 
 // Stands in for avrdude: records its working folder and arguments, then runs these lines.
-static void installFakeTool(const QByteArray &lines)
+static void installFakeTool(const QByteArray &lines, const QString &folder = "tools")
 {
-    QFile tool("tools/avrdude");
+    QFile tool(folder + "/avrdude");
     QVERIFY(tool.open(QIODevice::WriteOnly));
     tool.write("#!/bin/sh\n{ pwd; printf '[%s] ' \"$@\"; } >\"$0.call\"\n" + lines + '\n');
     tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
@@ -120,24 +120,32 @@ static void installFakeTool(const QByteArray &lines)
 void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
 {
     QTest::addColumn<QByteArray>("tool"); // the fake tool's lines; empty: there is no tool
+    QTest::addColumn<QString>("folder"); // where it is: tools/, or .., the only folder on PATH
     QTest::addColumn<QString>("shown"); // a pattern; %1 is the tool's path
 
     QTest::newRow("character cut on standard error at exit")
-        << QByteArray("printf 'done\\303' >&2") << QString::fromUtf8("^done\uFFFD$");
+        << QByteArray("printf 'done\\303' >&2") << "tools" << QString::fromUtf8("^done\uFFFD$");
     QTest::newRow("crash after a partial line")
-        << QByteArray("printf 'Writing | #\\342'; kill -SEGV $$")
+        << QByteArray("printf 'Writing | #\\342'; kill -SEGV $$") << "tools"
         << QString::fromUtf8(
                "^Writing \\| #\uFFFD\nThe programmer tool %1 ended abnormally: .+\n$");
-    QTest::newRow("no tool") << QByteArray() << "^Could not start the programmer tool %1: .+\n$";
+    QTest::newRow("on PATH") << QByteArray("echo found") << ".."
+                             << "^found\n$";
+    QTest::newRow("no tool") << QByteArray() << "tools"
+                             << "^Could not start the programmer tool %1: .+\n$";
 }
 
 void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
 {
     QFETCH(QByteArray, tool);
+    QFETCH(QString, folder);
     QFETCH(QString, shown);
     Sandbox sandbox;
+    qputenv("PATH", QFile::encodeName(sandbox.path()));
     if (!tool.isEmpty())
-        installFakeTool(tool);
+        installFakeTool(tool, folder);
+    if (!tool.isEmpty() && folder == "tools")
+        installFakeTool("exit 3", ".."); // one on PATH must not win over tools/
     // No shell may split, expand or interpret any of this.
     const QString hexPath = QString::fromUtf8("/tmp/my fw/\"q\" 'a';$(touch x) Überflüge €.hex");
     QSettings().setValue("HexPath", hexPath);
@@ -152,7 +160,7 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
     QVERIFY(update(dialog, {"ttyUSB0", "ttyACM0"}));
     qInstallMessageHandler(nullptr);
 
-    const QString program = QDir::currentPath() + "/tools/avrdude";
+    const QString program = QDir::currentPath() + '/' + folder + "/avrdude";
     const QString console = Probe::form(dialog).textEdit->toPlainText();
     QVERIFY2(console.contains(QRegularExpression(shown.arg(QRegularExpression::escape(program)))),
              qPrintable(console));

@@ -1,0 +1,175 @@
+#!/bin/bash
+# Makes the zip a Windows user unpacks: dist/Kestrelflash-<version>-win64.zip.
+#   scripts/windows.sh [QTSERIALPORT_TARBALL]
+# Qt and avrdude are cross-built from source for x86_64 Windows once (about half
+# an hour), into a cache outside the repository; later runs take seconds. The
+# package archive does not serve Qt Serial Port's source, so it comes as Qt's own
+# release tarball, by default the one in ../shared/thirdparty beside the repository.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+serialport_tarball=$(realpath "${1:-$root/../shared/thirdparty/qtserialport-5.15.8.tar.xz}")
+version=$(sed -n 's/^project(Kestrelflash VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/kestrelflash
+# Named by version and recipe: change the recipe below, raise its number.
+qt_version=5.15.8
+qt=$cache/qt-$qt_version-mingw64-1
+avrdude_version=7.1
+avrdude=$cache/avrdude-$avrdude_version-mingw64-1
+cross=x86_64-w64-mingw32
+toolchain=$root/scripts/mingw-w64.cmake
+jobs=$(nproc)
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+
+"$root/scripts/setup.sh" windows
+
+# Runs a long step with its output in a log, and says what it builds and where the log is.
+step() {
+    local what=$1 log=$2
+    shift 2
+    echo "--- $what (log: $log)"
+    if ! "$@" >"$log" 2>&1; then
+        tail -n 30 "$log"
+        echo "--- failed: $what (log: $log)" >&2
+        exit 1
+    fi
+}
+
+# apt-get source needs source entries for the archives the binary packages come from.
+enable_source_packages() {
+    apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep -q '^Package:' && return
+    local list=/etc/apt/sources.list.d/kestrelflash-deb-src
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+            | $sudo tee "$list.sources" >/dev/null
+    else
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee "$list.list" >/dev/null
+    fi
+    $sudo apt-get update -q >/dev/null
+}
+
+# The cross compilers as Qt's mkspec names them, with the POSIX thread model.
+mkdir -p "$cache/bin"
+for tool in gcc g++; do
+    ln -sfn "$(command -v $cross-$tool-posix)" "$cache/bin/$cross-$tool"
+done
+export PATH=$cache/bin:$PATH
+
+build_qt() {
+    local work
+    work=$(mktemp -d "$cache/qt-build.XXXXXX")
+    rm -rf "$qt"
+    cd "$work"
+    step "Qt $qt_version source" "$work/source.log" apt-get source qtbase-opensource-src
+    mkdir build && cd build
+    step "Qt $qt_version configure for Windows" "$work/configure.log" \
+        ../qtbase-opensource-src-*/configure -prefix "$qt" -opensource -confirm-license \
+        -xplatform win32-g++ -device-option CROSS_COMPILE=$cross- -release -shared \
+        -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -no-freetype -qt-zlib \
+        -qt-pcre -qt-libpng -qt-libjpeg -qt-harfbuzz -no-openssl -no-vulkan -no-direct2d \
+        -no-feature-network -no-feature-sql -no-feature-concurrent -no-feature-xml \
+        -no-feature-printer -no-feature-tabletevent
+    step "Qt $qt_version Core, Gui, Widgets and the Windows plugins (about 25 minutes)" \
+        "$work/make.log" make -j"$jobs"
+    step "Qt $qt_version install into $qt" "$work/install.log" make install
+    mkdir -p "$qt/licenses"
+    cp ../qtbase-opensource-src-*/LICENSE.LGPL3 ../qtbase-opensource-src-*/LICENSE.GPL3 "$qt/licenses/"
+
+    cd "$work"
+    tar -xf "$serialport_tarball"
+    cd qtserialport-$qt_version
+    step "Qt Serial Port $qt_version forwarding headers" "$work/syncqt.log" \
+        "$qt/bin/syncqt.pl" -version $qt_version
+    step "Qt Serial Port $qt_version build" "$work/serialport.log" \
+        sh -c "'$qt/bin/qmake' && make -j$jobs && make install"
+    cd "$cache" && rm -rf "$work"
+    touch "$qt/.complete"
+}
+
+build_avrdude() {
+    local work
+    work=$(mktemp -d "$cache/avrdude-build.XXXXXX")
+    rm -rf "$avrdude"
+    cd "$work"
+    # The archive lacks the Debian part of this source package; the upstream tarball is all it takes.
+    apt-get source --download-only avrdude >"$work/source.log" 2>&1 || true
+    tar -xf avrdude_$avrdude_version*.orig.tar.*
+    step "avrdude $avrdude_version for Windows, serial programmers only" "$work/build.log" \
+        sh -c "cmake -S avrdude*-*/ -B build -DCMAKE_TOOLCHAIN_FILE='$toolchain' \
+               -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX='$avrdude' \
+               && cmake --build build --parallel $jobs && cmake --install build"
+    mkdir -p "$avrdude/licenses"
+    cp avrdude*-*/COPYING "$avrdude/licenses/"
+    cd "$cache" && rm -rf "$work"
+    touch "$avrdude/.complete"
+}
+
+if [ ! -e "$qt/.complete" ] || [ ! -e "$avrdude/.complete" ]; then
+    enable_source_packages
+fi
+[ -e "$qt/.complete" ] || build_qt
+[ -e "$avrdude/.complete" ] || build_avrdude
+
+echo "--- Kestrelflash $version for Windows"
+build=$root/build/windows
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$qt" \
+      -DCMAKE_BUILD_TYPE=Release -DKESTRELFLASH_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --parallel "$jobs"
+
+stage=$build/zip/Kestrelflash
+rm -rf "$build/zip"
+mkdir -p "$stage/platforms" "$stage/styles" "$stage/tools" "$stage/licenses"
+cp "$build/app/kestrelflash.exe" "$stage/"
+cp "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
+cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
+cp "$avrdude/bin/avrdude.exe" "$stage/tools/"
+cp "$(find "$avrdude" -name avrdude.conf | head -n 1)" "$stage/tools/"
+
+# Every DLL that a program or plugin loads, and the DLLs those load, from Qt
+# or the MinGW runtime; what neither has is Windows' own.
+add_loaded_dlls() {
+    local dll found
+    for dll in $($cross-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'); do
+        [ -e "$stage/$dll" ] && continue
+        found=$qt/bin/$dll
+        [ -e "$found" ] || found=$($cross-g++-posix -print-file-name="$dll")
+        [ -e "$found" ] || continue
+        cp "$found" "$stage/"
+        add_loaded_dlls "$stage/$dll"
+    done
+}
+for program in "$stage"/*.exe "$stage"/*/*.dll "$stage"/tools/*.exe; do
+    add_loaded_dlls "$program"
+done
+find "$stage" -name '*.exe' -o -name '*.dll' | xargs $cross-strip --strip-unneeded
+
+cp "$qt/licenses/"* "$avrdude/licenses/"* "$stage/licenses/"
+cp /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/gcc-runtime-copyright.txt"
+cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licenses/mingw-w64-copyright.txt"
+gcc_version=$($cross-gcc-posix -dumpfullversion)
+mingw_version=$(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev)
+sed 's/$/\r/' >"$stage/licenses/README.txt" <<TEXT
+Kestrelflash $version by Orvanta, and the components it ships with.
+
+Qt $qt_version (Core, Gui, Widgets, Serial Port, the Windows platform and style plugins)
+  License: GNU LGPL version 3 (LICENSE.LGPL3, with LICENSE.GPL3 which it supplements).
+  Source: Debian 12 source package qtbase-opensource-src, and Qt's own release of
+  qtserialport $qt_version (git tag v$qt_version-lts-lgpl); both on request from Orvanta.
+
+avrdude $avrdude_version (tools\\avrdude.exe, tools\\avrdude.conf)
+  License: GNU GPL version 2 (COPYING).
+  Source: Debian 12 source package avrdude (upstream avrdude_$avrdude_version.orig.tar.gz).
+
+MinGW-w64 runtime: libgcc_s_seh-1.dll, libstdc++-6.dll (GCC $gcc_version) and
+libwinpthread-1.dll (mingw-w64 $mingw_version)
+  License: GCC's under the GPL version 3 with the GCC Runtime Library Exception
+  (gcc-runtime-copyright.txt); winpthreads under its MIT-style license
+  (mingw-w64-copyright.txt).
+  Source: Debian 12 source packages gcc-mingw-w64 and mingw-w64.
+TEXT
+
+zip=$root/dist/Kestrelflash-$version-win64.zip
+mkdir -p "$root/dist"
+rm -f "$zip"
+(cd "$build/zip" && zip -q -r -9 "$zip" Kestrelflash)
+echo "wrote dist/Kestrelflash-$version-win64.zip ($(du -k "$zip" | cut -f1) KiB)"
