@@ -143,22 +143,24 @@ for program in "$stage"/*.exe "$stage"/*/*.dll "$stage"/tools/*.exe; do
 done
 find "$stage" -name '*.exe' -o -name '*.dll' | xargs $cross-strip --strip-unneeded
 
-cp "$qt/licenses/"* "$avrdude/licenses/"* "$stage/licenses/"
+cp "$qt/licenses/LICENSE.LGPL3" "$stage/licenses/Qt-LGPL-3.txt"
+cp "$qt/licenses/LICENSE.GPL3" "$stage/licenses/Qt-GPL-3.txt"
+cp "$avrdude/licenses/COPYING" "$stage/licenses/avrdude-GPL-2.txt"
 cp /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/gcc-runtime-copyright.txt"
 cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licenses/mingw-w64-copyright.txt"
-gcc_version=$($cross-gcc-posix -dumpfullversion)
+gcc_version=$(dpkg-query -W -f='${Version}' gcc-mingw-w64-x86-64-posix-runtime)
 mingw_version=$(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev)
 sed 's/$/\r/' >"$stage/licenses/README.txt" <<TEXT
 Kestrelflash $version by Orvanta, and the components it ships with.
 
 Qt $qt_version (Core, Gui, Widgets, Serial Port, the Windows platform and style plugins)
-  License: GNU LGPL version 3 (LICENSE.LGPL3, with LICENSE.GPL3 which it supplements).
-  Source: Debian 12 source package qtbase-opensource-src, and Qt's own release of
-  qtserialport $qt_version (git tag v$qt_version-lts-lgpl); both on request from Orvanta.
+  License: GNU LGPL version 3 (Qt-LGPL-3.txt, with Qt-GPL-3.txt, which it supplements).
+  Source: Debian 12 source package qtbase-opensource-src $qt_version (with Debian's patches), and
+  Qt's own release of qtserialport $qt_version (git tag v$qt_version-lts-lgpl).
 
 avrdude $avrdude_version (tools\\avrdude.exe, tools\\avrdude.conf)
-  License: GNU GPL version 2 (COPYING).
-  Source: Debian 12 source package avrdude (upstream avrdude_$avrdude_version.orig.tar.gz).
+  License: GNU GPL version 2 (avrdude-GPL-2.txt).
+  Source: the upstream tarball of Debian 12 source package avrdude $avrdude_version.
 
 MinGW-w64 runtime: libgcc_s_seh-1.dll, libstdc++-6.dll (GCC $gcc_version) and
 libwinpthread-1.dll (mingw-w64 $mingw_version)

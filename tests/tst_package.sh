@@ -12,9 +12,8 @@ dpkg-deb -f "$tmp"/kestrelflash_*_amd64.deb Depends | grep -w avrdude
 dpkg-deb -x "$tmp"/kestrelflash_*_amd64.deb "$tmp/root"
 ls "$tmp/root/usr/share/icons/hicolor/scalable/apps/kestrelflash.svg"
 desktop-file-validate "$tmp/root/usr/share/applications/kestrelflash.desktop"
-export XDG_CONFIG_HOME=$tmp/config
 cd "$tmp"
-"$tmp/root/usr/bin/kestrelflash" &
+XDG_CONFIG_HOME=$tmp/config "$tmp/root/usr/bin/kestrelflash" &
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
 xdotool windowfocus --sync "$window" key Escape || kill $!
 wait $!

@@ -16,8 +16,8 @@ unzip -q "$1" -d "${folder%/*}"
 x86_64-w64-mingw32-objdump -p "$folder/kestrelflash.exe" | grep "^Subsystem.*(Windows GUI)"
 grep -c 'level="asInvoker"' "$folder/kestrelflash.exe"
 
-# Starts the program in its folder and presses these keys in its window, once a
-# click in the path field has given it the keyboard (there is no window manager).
+# Starts the program in its folder; once a click in the path field has given it the
+# keyboard (there is no window manager), presses these keys in its window.
 run() {
     (cd "$folder" && exec wine64 kestrelflash.exe 2>/dev/null) & program=$!
     window=$(timeout 60 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
@@ -45,7 +45,8 @@ time run Tab Tab # to a visible window
 xdotool type COM12 # the port list may hold others, such as COM1
 xdotool key Tab space
 console_shows "65536 bytes of flash verified"
-[ -z "${KESTRELFLASH_WINDOWS_PICTURE:-}" ] || import -window "$window" "$KESTRELFLASH_WINDOWS_PICTURE"
+[ -z "${KESTRELFLASH_WINDOWS_PICTURE:-}" ] \
+    || { xdotool click 1 sleep 1; import -window "$window" "$KESTRELFLASH_WINDOWS_PICTURE"; }
 close
 kill $board && wait $board
 cmp -n 65536 "$firmware/board.bin" "$tmp/flash.bin"
