@@ -15,5 +15,5 @@ desktop-file-validate "$tmp/root/usr/share/applications/kestrelflash.desktop"
 cd "$tmp"
 XDG_CONFIG_HOME=$tmp/config "$tmp/root/usr/bin/kestrelflash" &
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
-xdotool windowfocus --sync "$window" key Escape || kill $!
+xdotool windowfocus --sync "${window:?no window}" key Escape
 wait $!
