@@ -12,8 +12,10 @@ ProgrammerAddress programmerAddress(const QString &workingDirectory, const QStri
                 QLatin1String("\\\\.\\") + portName};
     // A tool put beside the working folder comes first; an installed program
     // started from the desktop's menu uses the system's avrdude.
+    const QString port = QLatin1String("/dev/") + portName;
     const QString bundled = workingDirectory + QLatin1String("/tools/avrdude");
+    if (QFileInfo::exists(bundled))
+        return {bundled, port};
     const QString installed = QStandardPaths::findExecutable(QStringLiteral("avrdude"));
-    const bool useInstalled = !QFileInfo::exists(bundled) && !installed.isEmpty();
-    return {useInstalled ? installed : bundled, QLatin1String("/dev/") + portName};
+    return {installed.isEmpty() ? bundled : installed, port};
 }

@@ -13,6 +13,8 @@ set -eu
 qt=${1:-5}
 kit=${2:-all}
 usage() { echo "usage: $0 [5|6] [app|all] | windows | deb" >&2; exit 2; }
+# Making a Debian package: CPack runs file and dpkg-shlibdeps on what it packs.
+packaging=(dpkg-dev file desktop-file-utils)
 
 packages=(cmake g++ make)
 case "$qt" in
@@ -21,13 +23,13 @@ case "$qt" in
     windows) kit=windows
         packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip
                    wine64 unzip xvfb xauth xdotool xclip imagemagick) ;;
-    deb) kit=deb; packages+=(dpkg-dev fakeroot file lintian desktop-file-utils) ;;
+    deb) kit=deb; packages+=("${packaging[@]}" lintian) ;;
     *) usage ;;
 esac
 case "$kit" in
     app|windows|deb) ;;
     all) packages+=(xvfb xauth xdotool libsimavr-dev libsimavrparts1 arduino-core-avr
-                    dpkg-dev desktop-file-utils) ;;
+                    "${packaging[@]}") ;;
     *) usage ;;
 esac
 
