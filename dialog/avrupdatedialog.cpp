@@ -138,8 +138,8 @@ void AvrUpdateDialog::on_btnOpen_clicked()
 
 void AvrUpdateDialog::on_btnUpdate_clicked()
 {
-    const ProgrammerAddress address =
-        programmerAddress(QDir::currentPath(), ui->cbSerial->currentText());
+    const ProgrammerAddress address = programmerAddress(
+        QDir::currentPath(), QCoreApplication::applicationDirPath(), ui->cbSerial->currentText());
     const QStringList arguments = {QStringLiteral("-p"),
                                    QStringLiteral("m2560"),
                                    QStringLiteral("-D"),

@@ -3,19 +3,24 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-ProgrammerAddress programmerAddress(const QString &workingDirectory, const QString &portName,
+ProgrammerAddress programmerAddress(const QString &workingDirectory,
+                                    const QString &programDirectory, const QString &portName,
                                     HostSystem host)
 {
+    const bool windows = host == HostSystem::Windows;
     // Windows reaches COM10 and above only through the device namespace.
-    if (host == HostSystem::Windows)
-        return {workingDirectory + QLatin1String("/tools/avrdude.exe"),
-                QLatin1String("\\\\.\\") + portName};
-    // A tool put beside the working folder comes first; an installed program
-    // started from the desktop's menu uses the system's avrdude.
-    const QString port = QLatin1String("/dev/") + portName;
-    const QString bundled = workingDirectory + QLatin1String("/tools/avrdude");
-    if (QFileInfo::exists(bundled))
-        return {bundled, port};
-    const QString installed = QStandardPaths::findExecutable(QStringLiteral("avrdude"));
-    return {installed.isEmpty() ? bundled : installed, port};
+    const QString port = (windows ? QLatin1String("\\\\.\\") : QLatin1String("/dev/")) + portName;
+    const QLatin1String toolPath(windows ? "/tools/avrdude.exe" : "/tools/avrdude");
+    // A tool in the folder the user started from comes first; a shortcut or a
+    // command prompt elsewhere still finds the one shipped beside the program.
+    const QString underWorkingDirectory = workingDirectory + toolPath;
+    if (QFileInfo(underWorkingDirectory).isFile())
+        return {underWorkingDirectory, port};
+    const QString besideProgram = programDirectory + toolPath;
+    if (QFileInfo(besideProgram).isFile())
+        return {besideProgram, port};
+    // An installed Linux program uses the system's avrdude.
+    const QString onPath =
+        windows ? QString() : QStandardPaths::findExecutable(QStringLiteral("avrdude"));
+    return {onPath.isEmpty() ? underWorkingDirectory : onPath, port};
 }

@@ -15,15 +15,17 @@ constexpr HostSystem currentHostSystem()
 }
 
 // Where the programmer tool lives and how it names a serial port on one host.
-// On Linux the tool is tools/avrdude under the working folder when that exists,
-// else avrdude on PATH; when neither exists, the first, so a failure names it.
+// The tool is the first of: tools/avrdude(.exe) under the working folder, the
+// same beside the program, and on Linux avrdude on PATH. When none exists, the
+// first, so that a failure names the folder the user started from.
 struct ProgrammerAddress
 {
     QString program;
     QString port;
 };
 
-ProgrammerAddress programmerAddress(const QString &workingDirectory, const QString &portName,
+ProgrammerAddress programmerAddress(const QString &workingDirectory,
+                                    const QString &programDirectory, const QString &portName,
                                     HostSystem host = currentHostSystem());
 
 #endif // HOSTCONVENTIONS_H

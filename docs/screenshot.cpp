@@ -1,6 +1,6 @@
-// Makes the README's picture: the update window after a real update of a
-// simulated ATmega2560, with avrdude's whole run in its console.
-//   xvfb-run -a screenshot OUTPUT.png        (scripts/screenshot.sh does this)
+// Makes the README's picture: the update window at its own size after a real
+// update of a simulated ATmega2560, the image in FOLDER.
+//   xvfb-run -a screenshot OUTPUT.png FOLDER      (scripts/screenshot.sh does this)
 #include "testsupport.h"
 
 int main(int argc, char *argv[])
@@ -11,16 +11,15 @@ int main(int argc, char *argv[])
         QFileInfo(app.arguments().value(1, "kestrelflash.png")).absoluteFilePath();
     Sandbox sandbox;
     QFile::link(AVRDUDE, QStringLiteral("tools/avrdude"));
-    QDir().mkdir(QStringLiteral("firmware"));
-    const QString hex = QDir::currentPath() + QLatin1String("/firmware/kestrel-board.hex");
+    const QString folder = app.arguments().value(2, QDir::currentPath());
+    const QString hex = folder + QLatin1String("/kestrel-board.hex");
     QProcess board;
     const QString port = startBoard(board, QStringLiteral("flash.bin"));
-    if (!makeImage(16 * 1024, QStringLiteral("firmware/kestrel-board.bin"), hex) || port.isEmpty())
+    if (!makeImage(16 * 1024, QStringLiteral("kestrel-board.bin"), hex) || port.isEmpty())
         return 1;
     QSettings().setValue(QStringLiteral("HexPath"), hex);
 
     AvrUpdateDialog dialog;
-    dialog.resize(820, 450); // room for the whole run
     dialog.show();
     const bool updated = update(dialog, {port}, 60000);
     board.kill();

@@ -1,5 +1,7 @@
 #!/bin/bash
-# Makes the zip a Windows user unpacks: dist/Kestrelflash-<version>-win64.zip.
+# Makes what a Windows user installs, both with the same files:
+#   dist/Kestrelflash-<version>-win64.msi, the per-user installer, and
+#   dist/Kestrelflash-<version>-win64.zip, the portable folder.
 #   scripts/windows.sh [QTSERIALPORT_TARBALL]
 # Qt and avrdude are cross-built from source for x86_64 Windows once (about half
 # an hour), into a cache outside the repository; later runs take seconds. The
@@ -150,24 +152,25 @@ cp /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/gcc-runtime-copy
 cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licenses/mingw-w64-copyright.txt"
 gcc_version=$(dpkg-query -W -f='${Version}' gcc-mingw-w64-x86-64-posix-runtime)
 mingw_version=$(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev)
+debian=$(. /etc/os-release && echo "$NAME $VERSION_ID")
 sed 's/$/\r/' >"$stage/licenses/README.txt" <<TEXT
 Kestrelflash $version by Orvanta, and the components it ships with.
 
 Qt $qt_version (Core, Gui, Widgets, Serial Port, the Windows platform and style plugins)
   License: GNU LGPL version 3 (Qt-LGPL-3.txt, with Qt-GPL-3.txt, which it supplements).
-  Source: Debian 12 source package qtbase-opensource-src $qt_version (with Debian's patches), and
+  Source: $debian source package qtbase-opensource-src $qt_version (with Debian's patches), and
   Qt's own release of qtserialport $qt_version (git tag v$qt_version-lts-lgpl).
 
 avrdude $avrdude_version (tools\\avrdude.exe, tools\\avrdude.conf)
   License: GNU GPL version 2 (avrdude-GPL-2.txt).
-  Source: the upstream tarball of Debian 12 source package avrdude $avrdude_version.
+  Source: the upstream tarball of $debian source package avrdude $avrdude_version.
 
 MinGW-w64 runtime: libgcc_s_seh-1.dll, libstdc++-6.dll (GCC $gcc_version) and
 libwinpthread-1.dll (mingw-w64 $mingw_version)
   License: GCC's under the GPL version 3 with the GCC Runtime Library Exception
   (gcc-runtime-copyright.txt); winpthreads under its MIT-style license
   (mingw-w64-copyright.txt).
-  Source: Debian 12 source packages gcc-mingw-w64 and mingw-w64.
+  Source: $debian source packages gcc-mingw-w64 and mingw-w64.
 TEXT
 
 zip=$root/dist/Kestrelflash-$version-win64.zip
@@ -175,3 +178,6 @@ mkdir -p "$root/dist"
 rm -f "$zip"
 (cd "$build/zip" && zip -q -r -9 "$zip" Kestrelflash)
 echo "wrote dist/Kestrelflash-$version-win64.zip ($(du -k "$zip" | cut -f1) KiB)"
+msi=$root/dist/Kestrelflash-$version-win64.msi
+"$root/scripts/msi.sh" "$stage" "$version" "$msi"
+echo "wrote dist/Kestrelflash-$version-win64.msi ($(du -k "$msi" | cut -f1) KiB)"

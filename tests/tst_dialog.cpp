@@ -11,7 +11,8 @@ private slots:
     void consoleShowsOutputAsTheToolWroteIt_data();
     void consoleShowsOutputAsTheToolWroteIt();
     void chosenFileIsRememberedAndACancelChangesNothing();
-    void windowsConventions();
+    void toolIsFoundInItsOrder_data();
+    void toolIsFoundInItsOrder();
     void toolRunsAsAskedAndItsEndIsShown_data();
     void toolRunsAsAskedAndItsEndIsShown();
     void closingDuringARunLeavesNoToolBehind();
@@ -100,21 +101,45 @@ void tst_Dialog::chosenFileIsRememberedAndACancelChangesNothing()
     QCOMPARE(Probe::form(restarted).lineEdit->text(), firmware);
 }
 
-// The Linux conventions are checked end to end below; Windows can only be checked here.
-void tst_Dialog::windowsConventions()
-{
-    // A drive root already ends in a slash, and is passed on as it is.
-    const ProgrammerAddress windows = programmerAddress("D:/", "COM12", HostSystem::Windows);
-    QCOMPARE(windows.program + ' ' + windows.port, QString("D://tools/avrdude.exe \\\\.\\COM12"));
-}
-
 // Stands in for avrdude: records its working folder and arguments, then runs these lines.
-static void installFakeTool(const QByteArray &lines, const QString &folder = "tools")
+static void installFakeTool(const QByteArray &lines, const QString &path = "tools/avrdude")
 {
-    QFile tool(folder + "/avrdude");
+    QDir().mkpath(QFileInfo(path).path());
+    QFile tool(path);
     QVERIFY(tool.open(QIODevice::WriteOnly));
     tool.write("#!/bin/sh\n{ pwd; printf '[%s] ' \"$@\"; } >\"$0.call\"\n" + lines + '\n');
     tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+}
+
+void tst_Dialog::toolIsFoundInItsOrder_data()
+{
+    QTest::addColumn<bool>("windows");
+    QTest::addColumn<QStringList>("tools"); // the sandbox's folders that hold one
+    QTest::addColumn<QString>("found"); // the tool and port the host is given; %1 is the sandbox
+    // A shortcut or a command prompt in another folder still finds the shipped tool.
+    QTest::newRow("Windows, beside the program")
+        << true << QStringList{"program"} << "%1/program/tools/avrdude.exe \\\\.\\COM12";
+    QTest::newRow("Windows, working folder first") << true << QStringList{"work dir", "program"}
+                                                   << "%1/work dir/tools/avrdude.exe \\\\.\\COM12";
+    QTest::newRow("Linux, beside the program before PATH")
+        << false << QStringList{"program", "."} << "%1/program/tools/avrdude /dev/COM12";
+}
+
+// The Linux conventions are also checked end to end below; Windows can only be checked here.
+void tst_Dialog::toolIsFoundInItsOrder()
+{
+    QFETCH(bool, windows);
+    QFETCH(QStringList, tools);
+    QFETCH(QString, found);
+    Sandbox sandbox;
+    qputenv("PATH", QFile::encodeName(sandbox.filePath("tools")));
+    for (const QString &folder : tools)
+        installFakeTool(
+            {}, sandbox.filePath(folder + (windows ? "/tools/avrdude.exe" : "/tools/avrdude")));
+    const ProgrammerAddress address =
+        programmerAddress(QDir::currentPath(), sandbox.filePath("program"), "COM12",
+                          windows ? HostSystem::Windows : HostSystem::Unix);
+    QCOMPARE(address.program + ' ' + address.port, found.arg(sandbox.path()));
 }
 
 void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
@@ -143,9 +168,9 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
     Sandbox sandbox;
     qputenv("PATH", QFile::encodeName(sandbox.path()));
     if (!tool.isEmpty())
-        installFakeTool(tool, folder);
+        installFakeTool(tool, folder + "/avrdude");
     if (!tool.isEmpty() && folder == "tools")
-        installFakeTool("exit 3", ".."); // one on PATH must not win over tools/
+        installFakeTool("exit 3", "../avrdude"); // one on PATH must not win over tools/
     // No shell may split, expand or interpret any of this.
     const QString hexPath = QString::fromUtf8("/tmp/my fw/\"q\" 'a';$(touch x) Überflüge €.hex");
     QSettings().setValue("HexPath", hexPath);

@@ -1,5 +1,5 @@
 #!/bin/bash
-# The Debian package made from this build: the program, its menu entry and icon
+# The Debian package made from this build: the program, its menu entry, icon and manual page
 # at their places, avrdude among its dependencies; the program unpacked from it,
 # started from a folder without tools/, opens its window in a real X server, and
 # Escape ends it with exit code 0. Run under xvfb-run.
@@ -10,7 +10,7 @@ trap 'rm -rf "$tmp"' EXIT
 cpack --config "$1/CPackConfig.cmake" -B "$tmp" >/dev/null
 dpkg-deb -f "$tmp"/kestrelflash_*_amd64.deb Depends | grep -w avrdude
 dpkg-deb -x "$tmp"/kestrelflash_*_amd64.deb "$tmp/root"
-ls "$tmp/root/usr/share/icons/hicolor/scalable/apps/kestrelflash.svg"
+ls "$tmp"/root/usr/share/{icons/hicolor/scalable/apps/kestrelflash.svg,man/man1/kestrelflash.1.gz}
 desktop-file-validate "$tmp/root/usr/share/applications/kestrelflash.desktop"
 cd "$tmp"
 XDG_CONFIG_HOME=$tmp/config "$tmp/root/usr/bin/kestrelflash" &

@@ -1,27 +1,41 @@
 #!/bin/bash
-# The Windows zip as a Windows user runs it, under Wine in a private prefix and
-# X server: unpacked into a folder with a blank, it is a GUI program with its
-# manifest, writes a real image through COM12 into a simulated board, says so in
-# its window when its tool is missing, and closes with exit code 0 each time.
-#   xvfb-run tst_windows.sh ZIP VIRTUALBOARD BOOTLOADER
+# The Windows program as a Windows user gets it, under Wine in a private prefix
+# and X server. The MSI installs per user, with the zip's files, a Start-menu
+# entry that starts the program in its folder, and an entry in Settings -> Apps.
+# The program carries its icon and version, writes a real image through COM12
+# into a simulated board, finds its tool beside itself when started elsewhere,
+# scales with the display, says so when its tool is missing, and closes with exit
+# code 0 each time. Uninstalling leaves only the user's setting.
+#   xvfb-run tst_windows.sh DIST VERSION VIRTUALBOARD BOOTLOADER
 # With KESTRELFLASH_WINDOWS_PICTURE set, it saves the window after the update there.
 set -eu
 tmp=$(mktemp -d)
 trap 'set +e; wineserver -k; kill ${board:-} 2>/dev/null; rm -rf "$tmp"' EXIT
 export PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=d
-folder="$WINEPREFIX/drive_c/Program Files/Kestrelflash"
-firmware="$WINEPREFIX/drive_c/users/$(id -un)/Documents/Kestrel firmware"
+user=$WINEPREFIX/drive_c/users/$(id -un)
+installed=$user/AppData/Local/Programs/Kestrelflash
+entry="$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kestrelflash.lnk"
+portable="$WINEPREFIX/drive_c/Program Files/Kestrelflash"
+firmware="$user/Documents/Kestrel firmware"
 wine64 wineboot -i
-unzip -q "$1" -d "${folder%/*}"
-x86_64-w64-mingw32-objdump -p "$folder/kestrelflash.exe" | grep "^Subsystem.*(Windows GUI)"
-grep -c 'level="asInvoker"' "$folder/kestrelflash.exe"
+unzip -q "$1/Kestrelflash-$2-win64.zip" -d "${portable%/*}"
+(cd "$1" && time wine64 msiexec /i Kestrelflash-$2-win64.msi /qn)
+diff -r "$portable" "$installed"
+x86_64-w64-mingw32-objdump -p "$installed/kestrelflash.exe" | grep "^Subsystem.*(Windows GUI)"
+grep -c 'level="asInvoker"' "$installed/kestrelflash.exe"
+wrestool -l "$installed/kestrelflash.exe" | grep "name='IDI_ICON1'.*group_icon"
+wrestool -x --raw --type=16 "$installed/kestrelflash.exe" | tr -d '\0' | grep -a "FileVersion$2.*ProductVersion$2"
+lnkinfo "$entry" | grep 'Working directory.*\\AppData\\Local\\Programs\\Kestrelflash\\$'
+# Wine keeps a per-user package's entry in Apps under HKLM, Windows under HKCU.
+apps_entry() { wineserver -w; awk -v RS= 'index($1, "\\Uninstall\\") && /"DisplayName"="Kestrelflash"/' "$WINEPREFIX"/*.reg; }
+apps_entry | grep -c -e "DisplayVersion\"=\"$2\"" -e 'Publisher"="Orvanta"' | grep -x 2
 
-# Starts the program in its folder; once a click in the path field has given it the
-# keyboard (there is no window manager), presses these keys in its window.
-run() {
-    (cd "$folder" && exec wine64 kestrelflash.exe 2>/dev/null) & program=$!
+# Starts the program from a folder (then the arguments to wine64), and clicks in its
+# path field to give it the keyboard (there is no window manager).
+start_in() {
+    (cd "$1" && shift && exec wine64 "$@" 2>/dev/null) & program=$!
     window=$(timeout 60 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
-    xdotool mousemove --window "${window:?no window}" 100 36 click 1 key "$@"
+    xdotool mousemove --window "${window:?no window}" 100 36 click 1
 }
 # Waits up to two minutes for the console to show the text.
 console_shows() {
@@ -30,9 +44,14 @@ console_shows() {
         xclip -o -selection clipboard 2>/dev/null | grep -q "$1" && return || sleep 1
     done; xclip -o -selection clipboard; false
 }
+# Picks COM12 by typing it in the port list (which may hold others, such as COM1).
+update() { xdotool key Tab Tab type COM12 && xdotool key Tab space; console_shows "65536 bytes of flash verified"; }
 close() { xdotool key Escape && wait $program; }
+# True when the window is W x H pixels, give or take 3; shows its size.
+size_is() { xdotool getwindowgeometry "$window" | sed -n 's/ *Geometry: //p' | tee /dev/stderr \
+    | awk -Fx -v w="$1" -v h="$2" '{ exit ($1 - w)^2 > 9 || ($2 - h)^2 > 9 }'; }
 
-coproc BOARD { exec "$2" "$3" "$tmp/flash.bin"; }
+coproc BOARD { exec "$3" "$4" "$tmp/flash.bin"; }
 board=$BOARD_PID
 while read -r -t 10 word port <&"${BOARD[0]}" && [ "$word" != port ]; do :; done
 mkdir -p "$firmware" && head -c 65536 /dev/urandom >"$firmware/board.bin"
@@ -41,17 +60,26 @@ wine64 reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$port" /f
 wine64 reg add 'HKCU\Software\Orvanta\Kestrelflash' /v HexPath /f /d "C:/${firmware#*/drive_c/}/board.hex"
 wineserver -w # Wine maps its ports when a session starts
 
-time run Tab Tab # to a visible window
-xdotool type COM12 # the port list may hold others, such as COM1
-xdotool key Tab space
-console_shows "65536 bytes of flash verified"
+start_in "$tmp" "$portable/kestrelflash.exe" # another folder: the tool beside it is used
+update; close
+time start_in "$tmp" start /wait /unix "$entry" # to a visible window
+size_is 541 368
+update
 [ -z "${KESTRELFLASH_WINDOWS_PICTURE:-}" ] \
     || { xdotool click 1 sleep 1; import -window "$window" "$KESTRELFLASH_WINDOWS_PICTURE"; }
 close
 kill $board && wait $board
 cmp -n 65536 "$firmware/board.bin" "$tmp/flash.bin"
 
-rm "$folder/tools/avrdude.exe"
-run Tab Tab Tab space
+# At 150 % the window is drawn 1.5 times as large.
+wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f && wineserver -w
+rm "$portable/tools/avrdude.exe"
+start_in "$portable" kestrelflash.exe
+size_is 812 552
+xdotool key Tab Tab Tab space
 console_shows "Could not start the programmer tool"
 close
+
+(cd "$1" && time wine64 msiexec /x Kestrelflash-$2-win64.msi /qn)
+[ ! -e "$installed" ] && [ ! -e "$entry" ] && [ -z "$(apps_entry)" ] || exit 1
+wine64 reg query 'HKCU\Software\Orvanta\Kestrelflash' /v HexPath
