@@ -48,6 +48,11 @@ void AvrUpdateDialogForm::setupForm(QDialog *dialog)
     btnOpen = addNamedWidget<QPushButton>(dialog, horizontalLayout, "btnOpen");
     cbSerial = addNamedWidget<QComboBox>(dialog, horizontalLayout, "cbSerial");
     btnUpdate = addNamedWidget<QPushButton>(dialog, horizontalLayout, "btnUpdate");
+    // Qt's Windows style animates a dialog's default button without end, and
+    // under Wine every frame costs the tool CPU time; the buttons answer to
+    // the mouse and the space bar, so the dialog has no default button.
+    btnOpen->setAutoDefault(false);
+    btnUpdate->setAutoDefault(false);
     verticalLayout->addLayout(horizontalLayout);
 
     textEdit = new QTextEdit(dialog);

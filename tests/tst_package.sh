@@ -12,8 +12,7 @@ dpkg-deb -f "$tmp"/kestrelflash_*_amd64.deb Depends | grep -w avrdude
 dpkg-deb -x "$tmp"/kestrelflash_*_amd64.deb "$tmp/root"
 ls "$tmp"/root/usr/share/{icons/hicolor/scalable/apps/kestrelflash.svg,man/man1/kestrelflash.1.gz}
 desktop-file-validate "$tmp/root/usr/share/applications/kestrelflash.desktop"
-cd "$tmp"
-XDG_CONFIG_HOME=$tmp/config "$tmp/root/usr/bin/kestrelflash" &
+(cd "$tmp" && XDG_CONFIG_HOME=$tmp/config exec "$tmp/root/usr/bin/kestrelflash") &
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
 xdotool windowfocus --sync "${window:?no window}" key Escape
 wait $!

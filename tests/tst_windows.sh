@@ -22,8 +22,8 @@ unzip -q "$1/Kestrelflash-$2-win64.zip" -d "${portable%/*}"
 (cd "$1" && time wine64 msiexec /i Kestrelflash-$2-win64.msi /qn)
 diff -r "$portable" "$installed"
 x86_64-w64-mingw32-objdump -p "$installed/kestrelflash.exe" | grep "^Subsystem.*(Windows GUI)"
-grep -c 'level="asInvoker"' "$installed/kestrelflash.exe"
-wrestool -l "$installed/kestrelflash.exe" | grep "name='IDI_ICON1'.*group_icon"
+# The icon, and the manifest that asks for no administrator rights.
+wrestool -l "$installed/kestrelflash.exe" | grep -c -e "name='IDI_ICON1'.*group_icon" -e "type=24" | grep -x 2
 wrestool -x --raw --type=16 "$installed/kestrelflash.exe" | tr -d '\0' | grep -a "FileVersion$2.*ProductVersion$2"
 lnkinfo "$entry" | grep 'Working directory.*\\AppData\\Local\\Programs\\Kestrelflash\\$'
 # Wine keeps a per-user package's entry in Apps under HKLM, Windows under HKCU.
@@ -51,8 +51,7 @@ close() { xdotool key Escape && wait $program; }
 size_is() { xdotool getwindowgeometry "$window" | sed -n 's/ *Geometry: //p' | tee /dev/stderr \
     | awk -Fx -v w="$1" -v h="$2" '{ exit ($1 - w)^2 > 9 || ($2 - h)^2 > 9 }'; }
 
-coproc BOARD { exec "$3" "$4" "$tmp/flash.bin"; }
-board=$BOARD_PID
+coproc BOARD { exec "$3" "$4" "$tmp/flash.bin"; }; board=$BOARD_PID
 while read -r -t 10 word port <&"${BOARD[0]}" && [ "$word" != port ]; do :; done
 mkdir -p "$firmware" && head -c 65536 /dev/urandom >"$firmware/board.bin"
 objcopy -I binary -O ihex "$firmware/board.bin" "$firmware/board.hex"
@@ -60,8 +59,8 @@ wine64 reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$port" /f
 wine64 reg add 'HKCU\Software\Orvanta\Kestrelflash' /v HexPath /f /d "C:/${firmware#*/drive_c/}/board.hex"
 wineserver -w # Wine maps its ports when a session starts
 
-start_in "$tmp" "$portable/kestrelflash.exe" # another folder: the tool beside it is used
-update; close
+# Started from another folder, the zip's program uses the tool beside itself.
+start_in "$tmp" "$portable/kestrelflash.exe"; update; close
 time start_in "$tmp" start /wait /unix "$entry" # to a visible window
 size_is 541 368
 update
@@ -76,9 +75,7 @@ wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f 
 rm "$portable/tools/avrdude.exe"
 start_in "$portable" kestrelflash.exe
 size_is 812 552
-xdotool key Tab Tab Tab space
-console_shows "Could not start the programmer tool"
-close
+xdotool key Tab Tab Tab space; console_shows "Could not start the programmer tool"; close
 
 (cd "$1" && time wine64 msiexec /x Kestrelflash-$2-win64.msi /qn)
 [ ! -e "$installed" ] && [ ! -e "$entry" ] && [ -z "$(apps_entry)" ] || exit 1
