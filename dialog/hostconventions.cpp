@@ -13,14 +13,12 @@ ProgrammerAddress programmerAddress(const QString &workingDirectory,
     const QLatin1String toolPath(windows ? "/tools/avrdude.exe" : "/tools/avrdude");
     // A tool in the folder the user started from comes first; a shortcut or a
     // command prompt elsewhere still finds the one shipped beside the program.
-    const QString underWorkingDirectory = workingDirectory + toolPath;
-    if (QFileInfo(underWorkingDirectory).isFile())
-        return {underWorkingDirectory, port};
-    const QString besideProgram = programDirectory + toolPath;
-    if (QFileInfo(besideProgram).isFile())
-        return {besideProgram, port};
+    for (const QString &folder : {workingDirectory, programDirectory}) {
+        if (QFileInfo(folder + toolPath).isFile())
+            return {folder + toolPath, port};
+    }
     // An installed Linux program uses the system's avrdude.
     const QString onPath =
         windows ? QString() : QStandardPaths::findExecutable(QStringLiteral("avrdude"));
-    return {onPath.isEmpty() ? underWorkingDirectory : onPath, port};
+    return {onPath.isEmpty() ? workingDirectory + toolPath : onPath, port};
 }
