@@ -47,8 +47,9 @@ alone() {
 through_the_window() {
     (cd "$folder" && exec wine64 kestrelflash.exe 2>/dev/null) &
     local window
-    # xdotool's --sync fails when a window it looks at vanishes meanwhile
-    until window=$(xdotool search --onlyvisible --name '^AvrUpdateDialog$' 2>/dev/null); do sleep 0.1; done
+    # xdotool dies when a window it inspects vanishes meanwhile, as Wine's start-up
+    # windows do; so it looks again until the window is there.
+    window=$(timeout 60 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do sleep 0.1; done' 2>/dev/null | head -n 1)
     xdotool mousemove --window "$window" 100 36 click 1 key Tab Tab type COM12
     xdotool key Tab space && time_tool
     xdotool mousemove --window "$window" 100 200 click 1 key ctrl+a ctrl+c key Escape && wait $!

@@ -34,7 +34,9 @@ apps_entry | grep -c -e "DisplayVersion\"=\"$2\"" -e 'Publisher"="Orvanta"' | gr
 # path field to give it the keyboard (there is no window manager).
 start_in() {
     (cd "$1" && shift && exec wine64 "$@" 2>/dev/null) & program=$!
-    window=$(timeout 60 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
+    # xdotool dies when a window it inspects vanishes meanwhile, as Wine's start-up
+    # windows do; so it looks again until the window is there.
+    window=$(timeout 60 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do sleep 0.1; done' 2>/dev/null | head -n 1)
     xdotool mousemove --window "${window:?no window}" 100 36 click 1
 }
 # Waits up to two minutes for the console to show the text.
