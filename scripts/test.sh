@@ -15,7 +15,7 @@ for target in ${1:-5 6 windows}; do
         5|6) "$root/scripts/build.sh" "$target" all \
                  && ctest --test-dir "$root/build/qt$target" --output-on-failure -LE windows ;;
         # The Wine test uses the simulated board of the Qt 5 build.
-        windows) "$root/scripts/windows.sh" && "$root/scripts/build.sh" 5 all \
+        windows) "$root/packaging/windows.sh" && "$root/scripts/build.sh" 5 all \
                      && ctest --test-dir "$root/build/qt5" --output-on-failure -L windows ;;
         *) echo "usage: $0 [5|6|windows]" >&2; false ;;
     esac || status=1
