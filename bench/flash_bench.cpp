@@ -49,7 +49,6 @@ int main(int argc, char *argv[])
     debugSink = std::fopen("/dev/null", "w");
     qInstallMessageHandler(writeToSink);
     Sandbox sandbox;
-    QFile::link(AVRDUDE, QStringLiteral("tools/avrdude"));
     const QString hex = QDir::current().absoluteFilePath(QStringLiteral("image.hex"));
     makeImage(200 * 1024, QStringLiteral("image.bin"), hex);
     QSettings().setValue(QStringLiteral("HexPath"), hex);

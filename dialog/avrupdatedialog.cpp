@@ -48,11 +48,6 @@ void AvrUpdateDialogForm::setupForm(QDialog *dialog)
     btnOpen = addNamedWidget<QPushButton>(dialog, horizontalLayout, "btnOpen");
     cbSerial = addNamedWidget<QComboBox>(dialog, horizontalLayout, "cbSerial");
     btnUpdate = addNamedWidget<QPushButton>(dialog, horizontalLayout, "btnUpdate");
-    // Qt's Windows style animates a dialog's default button without end, and
-    // under Wine every frame costs the tool CPU time; the buttons answer to
-    // the mouse and the space bar, so the dialog has no default button.
-    btnOpen->setAutoDefault(false);
-    btnUpdate->setAutoDefault(false);
     verticalLayout->addLayout(horizontalLayout);
 
     textEdit = new QTextEdit(dialog);
@@ -174,43 +169,46 @@ void AvrUpdateDialog::readStandardError()
 
 void AvrUpdateDialog::showToolOutput(QProcess::ProcessChannel channel, const QByteArray &bytes)
 {
-    LocalTextDecoder &decoder = channel == QProcess::StandardOutput ? outputDecoder : errorDecoder;
-    showToolText(decoder.decode(bytes));
+    ToolChannel &source = channel == QProcess::StandardOutput ? outputChannel : errorChannel;
+    const QString text = source.decoder.decode(bytes);
+    // The console already broke the line at a CR that ended this channel's
+    // previous read; the LF that completes the pair must not break it again.
+    const bool completesLineBreak =
+        source.endsInCarriageReturn && text.startsWith(QLatin1Char('\n'));
+    if (!text.isEmpty())
+        source.endsInCarriageReturn = text.endsWith(QLatin1Char('\r'));
+    showToolText(text, completesLineBreak ? 1 : 0);
 }
 
 void AvrUpdateDialog::finishToolOutput()
 {
     // A character the tool never finished shows as one replacement character at
-    // the end of its run, and the next run starts with clean decoders.
-    const QString cutOff = outputDecoder.finish() + errorDecoder.finish();
+    // the end of its run, and the next run starts on clean channels.
+    const QString cutOff = outputChannel.decoder.finish() + errorChannel.decoder.finish();
+    outputChannel.endsInCarriageReturn = errorChannel.endsInCarriageReturn = false;
     if (!cutOff.isEmpty())
         showToolText(cutOff);
 }
 
-void AvrUpdateDialog::showToolText(const QString &text)
+void AvrUpdateDialog::showToolText(const QString &text, int shownAlready)
 {
-    appendToLog(text);
+    appendToLog(text, shownAlready);
     qDebug() << outputLog;
 }
 
-void AvrUpdateDialog::appendToLog(const QString &text)
+void AvrUpdateDialog::appendToLog(const QString &text, int shownAlready)
 {
-    // The console looks at how the log ended before this text.
-    appendToConsole(text);
+    appendToConsole(text.mid(shownAlready));
     outputLog += text;
 }
 
 void AvrUpdateDialog::appendToConsole(const QString &text)
 {
-    // The document already broke the line at a CR that ended the previous
-    // chunk; the LF that completes the pair must not break it a second time.
-    const bool completesLineBreak =
-        outputLog.endsWith(QLatin1Char('\r')) && text.startsWith(QLatin1Char('\n'));
     // Appended as plain text, so output that looks like markup shows as it is,
     // and a long session costs no more per chunk than a short one.
     QTextCursor cursor(ui->textEdit->document());
     cursor.movePosition(QTextCursor::End, QTextCursor::MoveAnchor, 1);
-    cursor.insertText(completesLineBreak ? text.mid(1) : text);
+    cursor.insertText(text);
     // Every chunk brings the view back to the newest output, dropping any selection.
     ui->textEdit->setTextCursor(cursor);
 }
@@ -228,6 +226,7 @@ void AvrUpdateDialog::reportToolFailure(QProcess::ProcessError error)
     line = line.arg(process->program(), process->errorString());
     qDebug().noquote() << line;
     // The notice starts a line of its own, even after a partial line of output.
-    const bool midLine = !outputLog.isEmpty() && !outputLog.endsWith(QLatin1Char('\n'));
+    const bool midLine = !outputLog.isEmpty() && !outputLog.endsWith(QLatin1Char('\n'))
+        && !outputLog.endsWith(QLatin1Char('\r'));
     appendToLog((midLine ? QLatin1String("\n") : QLatin1String("")) + line + QLatin1Char('\n'));
 }

@@ -53,18 +53,23 @@ private:
     QString showRememberedHexPath();
     void showToolOutput(QProcess::ProcessChannel channel, const QByteArray &bytes);
     void finishToolOutput();
-    void showToolText(const QString &text);
-    void appendToLog(const QString &text);
+    void showToolText(const QString &text, int shownAlready = 0);
+    void appendToLog(const QString &text, int shownAlready = 0);
     void appendToConsole(const QString &text);
     void reportToolFailure(QProcess::ProcessError error);
 
     AvrUpdateDialogForm *ui;
     QProcess *process;
     QString outputLog;
-    // One per channel: a character split between two reads of one channel
-    // must not be mixed up with bytes of the other.
-    LocalTextDecoder outputDecoder;
-    LocalTextDecoder errorDecoder;
+    // One per channel: a character or a CR+LF pair split between two reads of
+    // one channel must not be mixed up with the other channel's output.
+    struct ToolChannel
+    {
+        LocalTextDecoder decoder;
+        bool endsInCarriageReturn = false;
+    };
+    ToolChannel outputChannel;
+    ToolChannel errorChannel;
 
     friend struct AvrUpdateDialogProbe;
 };

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringList>
 
 ProgrammerAddress programmerAddress(const QString &workingDirectory,
                                     const QString &programDirectory, const QString &portName,
@@ -11,14 +12,17 @@ ProgrammerAddress programmerAddress(const QString &workingDirectory,
     // Windows reaches COM10 and above only through the device namespace.
     const QString port = (windows ? QLatin1String("\\\\.\\") : QLatin1String("/dev/")) + portName;
     const QLatin1String toolPath(windows ? "/tools/avrdude.exe" : "/tools/avrdude");
-    // A tool in the folder the user started from comes first; a shortcut or a
-    // command prompt elsewhere still finds the one shipped beside the program.
-    for (const QString &folder : {workingDirectory, programDirectory}) {
+    // Windows programs look in the folder they were started in first, and a
+    // shortcut or a command prompt elsewhere still finds the tool shipped beside
+    // the program. A Linux program never runs a tool from wherever it was started.
+    const QStringList folders = windows ? QStringList{workingDirectory, programDirectory}
+                                        : QStringList{programDirectory};
+    for (const QString &folder : folders) {
         if (QFileInfo(folder + toolPath).isFile())
             return {folder + toolPath, port};
     }
     // An installed Linux program uses the system's avrdude.
     const QString onPath =
         windows ? QString() : QStandardPaths::findExecutable(QStringLiteral("avrdude"));
-    return {onPath.isEmpty() ? workingDirectory + toolPath : onPath, port};
+    return {onPath.isEmpty() ? folders.first() + toolPath : onPath, port};
 }

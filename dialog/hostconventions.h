@@ -15,9 +15,10 @@ constexpr HostSystem currentHostSystem()
 }
 
 // Where the programmer tool lives and how it names a serial port on one host.
-// The tool is the first of: tools/avrdude(.exe) under the working folder, the
-// same beside the program, and on Linux avrdude on PATH. When none exists, the
-// first, so that a failure names the folder the user started from.
+// On Windows the tool is the first of tools\avrdude.exe under the working
+// folder and the same beside the program; on Linux, tools/avrdude beside the
+// program, then avrdude on PATH. When none exists, the first place looked at,
+// so that a failure names it.
 struct ProgrammerAddress
 {
     QString program;

@@ -10,7 +10,6 @@ int main(int argc, char *argv[])
     const QString output =
         QFileInfo(app.arguments().value(1, "kestrelflash.png")).absoluteFilePath();
     Sandbox sandbox;
-    QFile::link(AVRDUDE, QStringLiteral("tools/avrdude"));
     const QString folder = app.arguments().value(2, QDir::currentPath());
     const QString hex = folder + QLatin1String("/kestrel-board.hex");
     QProcess board;

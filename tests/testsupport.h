@@ -34,12 +34,14 @@ struct Sandbox : QTemporaryDir
     const QByteArray searchPath = qgetenv("PATH");
 };
 
-// Presses Update with these ports in the list; true once the run is over.
+// Presses Enter on the focused Update, as a keyboard user does, with these ports
+// in the list; true once the run is over.
 inline bool update(AvrUpdateDialog &dialog, const QStringList &ports, int timeoutMs = 10000)
 {
     Probe::form(dialog).cbSerial->clear();
     Probe::form(dialog).cbSerial->addItems(ports);
-    QTest::mouseClick(Probe::form(dialog).btnUpdate, Qt::LeftButton);
+    Probe::form(dialog).btnUpdate->setFocus();
+    QTest::keyClick(Probe::form(dialog).btnUpdate, Qt::Key_Return);
     const auto runIsOver = [&] { return Probe::process(dialog)->state() == QProcess::NotRunning; };
     return QTest::qWaitFor(runIsOver, timeoutMs);
 }
