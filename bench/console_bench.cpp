@@ -35,9 +35,7 @@ template<typename Chunk> double millisecondsPerChunk(int chunks, Chunk chunk)
 
 struct Figures
 {
-    double wholeText;
-    double append;
-    double console;
+    double wholeText, append, console;
 };
 
 Figures measure(int historySize, int chunks)

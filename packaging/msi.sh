@@ -1,25 +1,28 @@
 #!/bin/bash
-# Packs a staged Kestrelflash folder into a per-user Windows Installer package:
-# into %LOCALAPPDATA%\Programs\Kestrelflash without administrator rights, with a
-# Start-menu entry and an entry in Settings -> Apps. Called by scripts/windows.sh.
-#   scripts/msi.sh STAGED_FOLDER VERSION OUTPUT.msi
+# Packs a staged Kestrelflash folder into the per-user Windows Installer package
+# that packaging/kestrelflash.wxs.in describes. Installs wixl when it is missing.
+# Called by packaging/windows.sh.
+#   packaging/msi.sh STAGED_FOLDER VERSION OUTPUT.msi
+# Writes the full description, kestrelflash.wxs, and the icon it names beside
+# STAGED_FOLDER, where WiX on Windows can build the same package from them.
 set -eu
 stage=$(realpath "$1")
 version=$2
-output=$3
+output=$(realpath "$3")
 root=$(cd "$(dirname "$0")/.." && pwd)
-# The one identity every version shares, so that a newer package replaces an older one.
-upgrade_code=1D27B62C-3DF9-4C20-892A-155F73FA32DF
-# Where the components record that they are installed; HexPath, the user's own
-# setting under Software\Orvanta\Kestrelflash, is not the installer's to remove.
-installed_key='Software\Orvanta\Kestrelflash Setup'
+"$root/scripts/setup.sh" msi
+template=$root/packaging/kestrelflash.wxs.in
+upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' "$template")
+# Where the components record that they are installed, as the Start-menu entry does.
+installed_key=$(sed -n 's/.*Key="\([^"]*Setup\)".*/\1/p' "$template")
+# The files are listed in the same order wherever the package is made.
+export LC_ALL=C
 
 # The same component keeps the same GUID from version to version.
 guid() { python3 -c "import sys, uuid; print(str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())" "$upgrade_code" "$1"; }
 
 components=()
-# One component per folder, holding its files. A per-user package keeps each
-# component's key path under HKCU, and removes each folder it made on uninstall.
+# One component per folder, holding its files, and removing the folder on uninstall.
 folder_component() {
     local folder=$1 id=$2 file sub index=0
     components+=("$id")
@@ -28,7 +31,7 @@ folder_component() {
     for file in "$stage/$folder"/*; do
         [ -f "$file" ] || continue
         index=$((index + 1))
-        echo "  <File Id=\"${id}_$index\" Name=\"${file##*/}\" Source=\"stage/$folder/${file##*/}\"/>"
+        echo "  <File Id=\"${id}_$index\" Name=\"${file##*/}\" Source=\"${stage##*/}/$folder/${file##*/}\"/>"
     done
     echo "  <RemoveFolder Id=\"${id}_remove\" On=\"uninstall\"/>"
     echo "</Component>"
@@ -42,48 +45,33 @@ folder_component() {
     done
 }
 
-# wixl takes its sources relative to the package description.
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-ln -s "$stage" "$work/stage"
-cp "$root/app/kestrelflash.ico" "$work/"
 # Run in this shell, not in a subshell, so that the components' names are kept.
+work=${stage%/*}
 folder_component . files >"$work/files.xml"
-cat >"$work/kestrelflash.wxs" <<WIX
-<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-<Product Id="*" Name="Kestrelflash" Version="$version" Manufacturer="Orvanta"
-         Language="1033" UpgradeCode="$upgrade_code">
-  <Package Description="Kestrelflash $version, firmware updater for ATmega2560 boards"
-           Manufacturer="Orvanta" InstallerVersion="500" Compressed="yes" InstallScope="perUser"/>
-  <MajorUpgrade DowngradeErrorMessage="A newer version of Kestrelflash is already installed. Uninstall it first to install this one."/>
-  <Media Id="1" Cabinet="kestrelflash.cab" EmbedCab="yes"/>
-  <Icon Id="kestrelflash.ico" SourceFile="kestrelflash.ico"/>
-  <Property Id="ARPPRODUCTICON" Value="kestrelflash.ico"/>
-  <Property Id="ARPNOMODIFY" Value="1"/>
-  <Directory Id="TARGETDIR" Name="SourceDir">
-    <Directory Id="LocalAppDataFolder">
-      <Directory Id="UserPrograms" Name="Programs">
-        <Directory Id="INSTALLDIR" Name="Kestrelflash">
-$(cat "$work/files.xml")
-        </Directory>
-      </Directory>
-    </Directory>
-    <Directory Id="ProgramMenuFolder">
-      <Component Id="startMenuEntry" Guid="$(guid "Start menu")">
-        <RegistryValue Root="HKCU" Key="$installed_key" Name="Start menu" Type="integer" Value="1" KeyPath="yes"/>
-        <!-- The program looks for its tool under its working folder first. -->
-        <Shortcut Id="startMenuShortcut" Name="Kestrelflash" Description="Firmware updater for ATmega2560 boards"
-                  Target="[INSTALLDIR]kestrelflash.exe" WorkingDirectory="INSTALLDIR" Icon="kestrelflash.ico"/>
-      </Component>
-    </Directory>
-  </Directory>
-  <Feature Id="Kestrelflash" Level="1">
-    <ComponentRef Id="startMenuEntry"/>
-$(printf '    <ComponentRef Id="%s"/>\n' "${components[@]}")
-  </Feature>
-</Product>
-</Wix>
-WIX
-output=$(realpath "$output")
+refs=$(printf '<ComponentRef Id="%s"/>\n' "${components[@]}")
+python3 - "$template" "$work/kestrelflash.wxs" "$version" "$(guid "Product $version")" \
+    "$work/files.xml" "$refs" <<'PYTHON'
+import sys
+template, output, version, product_code, files, refs = sys.argv[1:]
+text = open(template, encoding="utf-8").read()
+for key, value in (("@VERSION@", version), ("@PRODUCT_CODE@", product_code),
+                   ("@FILES@", open(files, encoding="utf-8").read().rstrip("\n")),
+                   ("@COMPONENT_REFS@", refs)):
+    text = text.replace(key, value)
+open(output, "w", encoding="utf-8").write(text)
+PYTHON
+rm "$work/files.xml"
+cp "$root/app/kestrelflash.ico" "$work/"
 cd "$work" && wixl -a x64 -o "$output" kestrelflash.wxs
+
+# wixl gives every package a new package code and the time it was made. The
+# same files make the same package: its code is drawn from them, its time is
+# SOURCE_DATE_EPOCH.
+contents=$(cd "$stage" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum)
+made=$(TZ=UTC date -d "@${SOURCE_DATE_EPOCH:-$(date +%s)}" '+%Y/%m/%d %H:%M:%S')
+msiinfo export "$output" _SummaryInformation | sed 's/\r$//' \
+    | awk -v code="{$(guid "Package $version $contents")}" -v made="$made" \
+        'BEGIN { FS = OFS = "\t" } $1 == 9 { $2 = code } $1 == 12 || $1 == 13 { $2 = made } 1' \
+        >_SummaryInformation.idt
+msibuild "$output" -i _SummaryInformation.idt
+rm _SummaryInformation.idt
