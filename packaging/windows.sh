@@ -157,9 +157,13 @@ build_avrdude() {
 [ -e "$avrdude/.complete" ] || build_avrdude
 
 echo "--- Kestrelflash $version for Windows"
+# The same commit makes the same files: every time stamp is the commit's, and
+# the program names no folder of the machine that built it.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}
 build=$root/build/windows
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$qt" \
-      -DCMAKE_BUILD_TYPE=Release -DKESTRELFLASH_BUILD_TESTS=OFF >/dev/null
+      -DCMAKE_BUILD_TYPE=Release -DKESTRELFLASH_BUILD_TESTS=OFF \
+      -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$root/=" >/dev/null
 cmake --build "$build" --parallel "$jobs"
 
 stage=$build/zip/Kestrelflash
@@ -187,7 +191,10 @@ add_loaded_dlls() {
 for program in "$stage"/*.exe "$stage"/*/*.dll "$stage"/tools/*.exe; do
     add_loaded_dlls "$program"
 done
+# strip stamps each header with SOURCE_DATE_EPOCH. With a certificate given,
+# every program and library is signed before it is packed.
 find "$stage" -name '*.exe' -o -name '*.dll' | xargs $cross-strip --strip-unneeded
+find "$stage" -name '*.exe' -o -name '*.dll' | LC_ALL=C sort | xargs "$root/packaging/sign.sh"
 
 cp "$qt/licenses/LICENSE.LGPL3" "$stage/licenses/Qt-LGPL-3.txt"
 cp "$qt/licenses/LICENSE.GPL3" "$stage/licenses/Qt-GPL-3.txt"
@@ -217,11 +224,16 @@ libwinpthread-1.dll (mingw-w64 $mingw_version)
   Source: $debian source packages gcc-mingw-w64 and mingw-w64.
 TEXT
 
+# Names in one order, times and modes that are the commit's and not this
+# machine's, and no owner: the zip is the same wherever it is made.
+chmod -R u=rwX,go=rX "$stage"
+find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 zip=$root/dist/Kestrelflash-$version-win64.zip
 mkdir -p "$root/dist"
 rm -f "$zip"
-(cd "$build/zip" && zip -q -r -9 "$zip" Kestrelflash)
+(cd "$build/zip" && find Kestrelflash | LC_ALL=C sort | TZ=UTC zip -q -X -9 -@ "$zip")
 echo "wrote dist/Kestrelflash-$version-win64.zip ($(du -k "$zip" | cut -f1) KiB)"
 msi=$root/dist/Kestrelflash-$version-win64.msi
 "$root/packaging/msi.sh" "$stage" "$version" "$msi"
+"$root/packaging/sign.sh" "$msi"
 echo "wrote dist/Kestrelflash-$version-win64.msi ($(du -k "$msi" | cut -f1) KiB)"

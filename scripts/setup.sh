@@ -7,14 +7,18 @@
 #              Arduino bootloaders (the default)
 #   scripts/setup.sh windows
 #              what cross-building the Windows zip and testing it under Wine needs
+#   scripts/setup.sh msi
+#              what packing a staged Windows folder into an MSI needs
 #   scripts/setup.sh deb
 #              what making and checking the Debian package needs
+#   scripts/setup.sh sign
+#              what signing Windows files and checksum lists needs
 #   scripts/setup.sh icon
 #              what drawing the Windows icon from its SVG needs
 set -eu
 qt=${1:-5}
 kit=${2:-all}
-usage() { echo "usage: $0 [5|6] [app|all] | windows | deb | icon" >&2; exit 2; }
+usage() { echo "usage: $0 [5|6] [app|all] | windows | msi | deb | sign | icon" >&2; exit 2; }
 # Making a Debian package: CPack runs file and dpkg-shlibdeps on what it packs.
 packaging=(dpkg-dev file desktop-file-utils)
 
@@ -24,13 +28,16 @@ case "$qt" in
     6) packages+=(avrdude qt6-base-dev qt6-serialport-dev) ;;
     windows) kit=windows
         packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip
-                   wine64 unzip xvfb xauth xdotool xclip imagemagick wixl icoutils liblnk-utils) ;;
+                   wine64 unzip xvfb xauth xdotool xclip imagemagick wixl icoutils liblnk-utils
+                   osslsigncode gnupg openssl) ;;
+    msi) kit=msi; packages=(wixl msitools python3) ;;
+    sign) kit=sign; packages=(osslsigncode gnupg) ;;
     deb) kit=deb; packages+=("${packaging[@]}" lintian) ;;
     icon) kit=icon; packages=(librsvg2-bin icoutils) ;;
     *) usage ;;
 esac
 case "$kit" in
-    app|windows|deb|icon) ;;
+    app|windows|msi|deb|sign|icon) ;;
     all) packages+=(xvfb xauth xdotool libsimavr-dev libsimavrparts1 arduino-core-avr
                     "${packaging[@]}") ;;
     *) usage ;;

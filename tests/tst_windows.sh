@@ -3,32 +3,50 @@
 # and X server. The MSI installs per user, with the zip's files, a Start-menu
 # entry that starts the program in its folder, and an entry in Settings -> Apps.
 # The program carries its icon and version, writes a real image through COM12
-# into a simulated board, finds its tool beside itself when started elsewhere,
+# into a simulated board from folders named in scripts outside the system's
+# code page, and shows the path as written; finds its tool beside itself when started elsewhere,
 # scales with the display, says so when its tool is missing, and closes with exit
 # code 0 each time. Uninstalling leaves only the user's setting.
 #   xvfb-run tst_windows.sh DIST VERSION VIRTUALBOARD BOOTLOADER
 # With KESTRELFLASH_WINDOWS_PICTURE set, it saves the window after the update there.
-set -eu
+set -eEu
 tmp=$(mktemp -d)
 trap 'set +e; wineserver -k; kill ${board:-} 2>/dev/null; rm -rf "$tmp"' EXIT
-export PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=d
+# A check that fails names itself; one that reads text shows what it saw.
+trap 'echo "tst_windows.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
+expect() { grep -Eqa -e "$2" <<<"$3" || { printf '%s: expected /%s/ in:\n%s\n' "$1" "$2" "$3" >&2; false; }; }
+# An English Windows, whose ANSI code page (1252) has no Cyrillic and no CJK letters.
+export LC_ALL=C.UTF-8 PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINEDEBUG=-all \
+    WINEDLLOVERRIDES=mscoree,mshtml=d
 user=$WINEPREFIX/drive_c/users/$(id -un)
 installed=$user/AppData/Local/Programs/Kestrelflash
 entry="$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kestrelflash.lnk"
-portable="$WINEPREFIX/drive_c/Program Files/Kestrelflash"
-firmware="$user/Documents/Kestrel firmware"
+portable="$WINEPREFIX/drive_c/Программы 程序/Kestrelflash"
+firmware="$user/Documents/Прошивка 固件"
 wine64 wineboot -i
+expect "the prefix's code page" 'ACP +REG_SZ +1252' \
+    "$(wine64 reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP)"
 unzip -q "$1/Kestrelflash-$2-win64.zip" -d "${portable%/*}"
 (cd "$1" && time wine64 msiexec /i Kestrelflash-$2-win64.msi /qn)
 diff -r "$portable" "$installed"
-x86_64-w64-mingw32-objdump -p "$installed/kestrelflash.exe" | grep "^Subsystem.*(Windows GUI)"
+expect "a GUI program" '^Subsystem.*\(Windows GUI\)' "$(x86_64-w64-mingw32-objdump -p "$installed/kestrelflash.exe")"
+for program in kestrelflash.exe tools/avrdude.exe; do # ASLR, all of the address space, DEP
+    expect "$program's hardening" '^3$' "$(x86_64-w64-mingw32-objdump -p "$installed/$program" \
+        | grep -cE '^\s+(HIGH_ENTROPY_VA|DYNAMIC_BASE|NX_COMPAT)$')"
+done
 # The icon, and the manifest that asks for no administrator rights.
-wrestool -l "$installed/kestrelflash.exe" | grep -c -e "name='IDI_ICON1'.*group_icon" -e "type=24" | grep -x 2
-wrestool -x --raw --type=16 "$installed/kestrelflash.exe" | tr -d '\0' | grep -a "FileVersion$2.*ProductVersion$2"
-lnkinfo "$entry" | grep 'Working directory.*\\AppData\\Local\\Programs\\Kestrelflash\\$'
+resources=$(wrestool -l "$installed/kestrelflash.exe")
+expect "the icon" "name='IDI_ICON1'.*group_icon" "$resources"
+expect "the manifest" "type=24" "$resources"
+expect "the version" "FileVersion$2.*ProductVersion$2" \
+    "$(wrestool -x --raw --type=16 "$installed/kestrelflash.exe" | tr -d '\0')"
+# lnkinfo 20240423 doubles each backslash, 20181227 does not.
+expect "the shortcut's working folder" \
+    'Working directory.*(\\+)AppData\1Local\1Programs\1Kestrelflash\1$' "$(lnkinfo "$entry")"
 # Wine keeps a per-user package's entry in Apps under HKLM, Windows under HKCU.
 apps_entry() { wineserver -w; awk -v RS= 'index($1, "\\Uninstall\\") && /"DisplayName"="Kestrelflash"/' "$WINEPREFIX"/*.reg; }
-apps_entry | grep -c -e "DisplayVersion\"=\"$2\"" -e 'Publisher"="Orvanta"' | grep -x 2
+expect "the Apps entry's version" "DisplayVersion\"=\"$2\"" "$(apps_entry)"
+expect "the Apps entry's publisher" 'Publisher"="Orvanta"' "$(apps_entry)"
 
 # Starts the program from a folder (then the arguments to wine64), and clicks in its
 # path field to give it the keyboard (there is no window manager).
@@ -39,15 +57,20 @@ start_in() {
     window=$(timeout 60 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do sleep 0.1; done' 2>/dev/null | head -n 1)
     xdotool mousemove --window "${window:?no window}" 100 36 click 1
 }
-# Waits up to two minutes for the console to show the text.
+# Waits up to two minutes for the console to show the text (a pattern).
 console_shows() {
     for _ in $(seq 120); do
         xdotool mousemove --window "$window" 100 200 click 1 key ctrl+a ctrl+c
-        xclip -o -selection clipboard 2>/dev/null | grep -q "$1" && return || sleep 1
-    done; xclip -o -selection clipboard; false
+        xclip -o -selection clipboard 2>/dev/null | grep -Eq "$1" && return || sleep 1
+    done; expect "the console" "$1" "$(xclip -o -selection clipboard)"
 }
-# Picks COM12 by typing it in the port list (which may hold others, such as COM1).
-update() { xdotool key Tab Tab type COM12 && xdotool key Tab space; console_shows "65536 bytes of flash verified"; }
+# Picks COM12 by typing it in the port list (which may hold others, such as COM1),
+# and presses Enter on Update. avrdude names the image's folder as it is written.
+update() {
+    xdotool key Tab Tab type COM12 && xdotool key Tab Return
+    console_shows "65536 bytes of flash verified"
+    console_shows "input file C:/users/$(id -un)/Documents/Прошивка 固件/board.hex"
+}
 close() { xdotool key Escape && wait $program; }
 # True when the window is W x H pixels, give or take 3; shows its size.
 size_is() { xdotool getwindowgeometry "$window" | sed -n 's/ *Geometry: //p' | tee /dev/stderr \
