@@ -15,8 +15,8 @@ ProgrammerAddress programmerAddress(const QString &workingDirectory,
     // Windows programs look in the folder they were started in first, and a
     // shortcut or a command prompt elsewhere still finds the tool shipped beside
     // the program. A Linux program never runs a tool from wherever it was started.
-    const QStringList folders = windows ? QStringList{workingDirectory, programDirectory}
-                                        : QStringList{programDirectory};
+    const QStringList folders =
+        windows ? QStringList{workingDirectory, programDirectory} : QStringList{programDirectory};
     for (const QString &folder : folders) {
         if (QFileInfo(folder + toolPath).isFile())
             return {folder + toolPath, port};

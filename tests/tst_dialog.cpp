@@ -158,9 +158,9 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
         << QByteArray("printf 'done\\303' >&2") << QString::fromUtf8("^done\uFFFD$");
     QTest::newRow("crash after a partial line")
         << QByteArray("printf 'Writing | #\\342'; kill -SEGV $$")
-        << QString::fromUtf8("^Writing \\| #\uFFFD\nThe programmer tool %1 ended abnormally: .+\n$");
-    QTest::newRow("no tool") << QByteArray()
-                             << "^Could not start the programmer tool %1: .+\n$";
+        << QString::fromUtf8(
+               "^Writing \\| #\uFFFD\nThe programmer tool %1 ended abnormally: .+\n$");
+    QTest::newRow("no tool") << QByteArray() << "^Could not start the programmer tool %1: .+\n$";
 }
 
 void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
