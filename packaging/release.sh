@@ -16,7 +16,8 @@ rm -rf dist
 packaging/windows.sh
 packaging/deb.sh
 cd dist
-sha256sum -- * | LC_ALL=C sort -k 2 >SHA256SUMS
+files=(*)
+sha256sum -- "${files[@]}" | LC_ALL=C sort -k 2 >SHA256SUMS
 if [ -n "${KESTRELFLASH_GPG_KEY:-}" ]; then
     "$root/scripts/setup.sh" sign
     gpg --batch --yes --armor --local-user "$KESTRELFLASH_GPG_KEY" --detach-sign SHA256SUMS
