@@ -1,6 +1,6 @@
 #!/bin/bash
 # A release made twice from one commit, in two folders minutes apart, is the same
-# to the byte. Signed with a throwaway certificate and OpenPGP key, every shipped
+# to the byte, and its zip lists its files in name order. Signed with a throwaway certificate and OpenPGP key, every shipped
 # program and library and the MSI verify, a copy with one byte changed does not,
 # and SHA256SUMS.asc verifies. The Linux program is bound at start (bindnow).
 #   tst_release.sh SOURCE_FOLDER OUTPUT_FOLDER   (leaves the release in OUTPUT_FOLDER/a/dist)
@@ -21,8 +21,8 @@ for copy in a b; do
 done
 diff "$out/a/dist/SHA256SUMS" "$out/b/dist/SHA256SUMS"
 
-cd "$out/a/dist"
-gpg --verify SHA256SUMS.asc SHA256SUMS 2>/dev/null
+cd "$out/a/dist" && gpg --verify SHA256SUMS.asc SHA256SUMS 2>/dev/null
+zipinfo -1 Kestrelflash-*-win64.zip | LC_ALL=C sort -c # in one order, whatever the folder's
 unzip -q Kestrelflash-*-win64.zip -d "$out/zip"
 for file in $(find "$out/zip" -name '*.exe' -o -name '*.dll') Kestrelflash-*-win64.msi; do
     osslsigncode verify -CAfile "$out/keys/cert.pem" -in "$file" >"$out/verify.log" \
