@@ -2,7 +2,7 @@
 # Remakes app/kestrelflash.ico, the Windows program's icon, from the drawing in
 # app/kestrelflash.svg: 16, 24, 32 and 48 px as bitmaps, 256 px as PNG, as
 # Explorer expects them.
-#   scripts/icon.sh
+#   packaging/icon.sh
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" icon

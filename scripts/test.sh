@@ -3,9 +3,10 @@
 #   scripts/test.sh            everything: Qt 5, Qt 6, then the Windows zip under Wine;
 #                              fails if any fails
 #   scripts/test.sh 5|6        the Linux tests against one toolkit (a minute or two)
-#   scripts/test.sh windows    makes the Windows zip (scripts/windows.sh; the first
-#                              time builds Qt for Windows, about half an hour) and
-#                              runs it under Wine
+#   scripts/test.sh windows    builds the Windows cache (packaging/windows.sh; the
+#                              first time builds Qt for Windows, about half an hour),
+#                              makes a signed release twice and compares, and runs
+#                              its MSI and zip under Wine
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
