@@ -54,7 +54,7 @@ start_in() {
     (cd "$1" && shift && exec wine64 "$@" 2>/dev/null) & program=$!
     # xdotool dies when a window it inspects vanishes meanwhile, as Wine's start-up
     # windows do; so it looks again until the window is there.
-    window=$(timeout 60 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do sleep 0.1; done' 2>/dev/null | head -n 1)
+    window=$(timeout 120 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do sleep 0.1; done' 2>/dev/null | head -n 1)
     xdotool mousemove --window "${window:?no window}" 100 36 click 1
 }
 # Waits up to two minutes for the console to show the text (a pattern).
