@@ -51,7 +51,7 @@ expect "the Apps entry's publisher" 'Publisher"="Orvanta"' "$(apps_entry)"
 # Starts the program from a folder (then the arguments to wine64), and clicks in its
 # path field to give it the keyboard (there is no window manager).
 start_in() {
-    (cd "$1" && shift && exec wine64 "$@" 2>/dev/null) & program=$!
+    (cd "$1" && shift && exec wine64 "$@" 2>/dev/null) & program=$! launcher=$2
     # xdotool dies when a window it inspects vanishes meanwhile, as Wine's start-up
     # windows do; so it looks again until the window is there.
     window=$(timeout 120 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do sleep 0.1; done' 2>/dev/null | head -n 1)
@@ -71,7 +71,9 @@ update() {
     console_shows "65536 bytes of flash verified"
     console_shows "input file C:/users/$(id -un)/Documents/Прошивка 固件/board.hex"
 }
-close() { xdotool key Escape && wait $program; }
+# Wine 10's start returns at once, with status 4, for a shortcut; then the window's end is awaited.
+close() { xdotool key Escape; wait $program || [ $? = 4 -a "$launcher" = start ] || return
+    while pgrep -f 'kestrelflash\.exe' >/dev/null; do sleep 0.2; done; }
 # True when the window is W x H pixels, give or take 3; shows its size.
 size_is() { xdotool getwindowgeometry "$window" | sed -n 's/ *Geometry: //p' | tee /dev/stderr \
     | awk -Fx -v w="$1" -v h="$2" '{ exit ($1 - w)^2 > 9 || ($2 - h)^2 > 9 }'; }
@@ -92,8 +94,7 @@ update
 [ -z "${KESTRELFLASH_WINDOWS_PICTURE:-}" ] \
     || { xdotool click 1 sleep 1; import -window "$window" "$KESTRELFLASH_WINDOWS_PICTURE"; }
 close
-kill $board && wait $board
-cmp -n 65536 "$firmware/board.bin" "$tmp/flash.bin"
+kill $board && wait $board; cmp -n 65536 "$firmware/board.bin" "$tmp/flash.bin"
 
 # At 150 % the window is drawn 1.5 times as large.
 wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f && wineserver -w
