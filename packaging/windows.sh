@@ -193,8 +193,9 @@ for program in "$stage"/*.exe "$stage"/*/*.dll "$stage"/tools/*.exe; do
 done
 # strip stamps each header with SOURCE_DATE_EPOCH. With a certificate given,
 # every program and library is signed before it is packed.
-find "$stage" -name '*.exe' -o -name '*.dll' | xargs $cross-strip --strip-unneeded
-find "$stage" -name '*.exe' -o -name '*.dll' | LC_ALL=C sort | xargs "$root/packaging/sign.sh"
+mapfile -t binaries < <(find "$stage" -name '*.exe' -o -name '*.dll' | LC_ALL=C sort)
+$cross-strip --strip-unneeded "${binaries[@]}"
+"$root/packaging/sign.sh" "${binaries[@]}"
 
 cp "$qt/licenses/LICENSE.LGPL3" "$stage/licenses/Qt-LGPL-3.txt"
 cp "$qt/licenses/LICENSE.GPL3" "$stage/licenses/Qt-GPL-3.txt"

@@ -1,8 +1,9 @@
 #!/bin/bash
 # A release made twice from one commit, in two folders minutes apart, is the same
-# to the byte, and its zip lists its files in name order. Signed with a throwaway certificate and OpenPGP key, every shipped
-# program and library and the MSI verify, a copy with one byte changed does not,
-# and SHA256SUMS.asc verifies. The Linux program is bound at start (bindnow).
+# to the byte, and its zip lists its files in name order. Signed with a throwaway
+# certificate and OpenPGP key, every shipped program and library and the MSI
+# verify, a copy with one byte changed does not, and SHA256SUMS.asc verifies.
+# The Linux program is bound at start (bindnow).
 #   tst_release.sh SOURCE_FOLDER OUTPUT_FOLDER   (leaves the release in OUTPUT_FOLDER/a/dist)
 set -eEu
 trap 'echo "tst_release.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
