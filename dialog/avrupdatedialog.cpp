@@ -1,6 +1,9 @@
 #include "avrupdatedialog.h"
 #include "hostconventions.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -27,6 +30,59 @@ Widget *addNamedWidget(QDialog *dialog, QBoxLayout *layout, const char *name)
     return widget;
 }
 
+// Qt's own combo box interface on Linux takes the current item for the box's
+// name, so a screen reader would announce "ttyUSB0" and never what the box is
+// for. The port box keeps its name, and tells its port as its value, on every host.
+class PortBoxAccessible : public QAccessibleWidget
+{
+public:
+    explicit PortBoxAccessible(QComboBox *box)
+        : QAccessibleWidget(box, QAccessible::ComboBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? box()->currentText() : QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.expanded = box()->view()->isVisible();
+        return state;
+    }
+    // The drop-down list, as in Qt's own interface, so that its items can be read.
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == box()->view() ? 0 : -1;
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString &action) override
+    {
+        if (action == showMenuAction() || action == pressAction())
+            box()->showPopup();
+    }
+
+private:
+    QComboBox *box() const { return static_cast<QComboBox *>(widget()); }
+};
+
+QAccessibleInterface *portBoxAccessible(const QString &className, QObject *object)
+{
+    auto *box = qobject_cast<QComboBox *>(object);
+    if (className == QLatin1String("QComboBox") && box
+        && box->objectName() == QLatin1String("cbSerial")
+        && qobject_cast<AvrUpdateDialog *>(box->parentWidget()))
+        return new PortBoxAccessible(box);
+    return nullptr;
+}
+
 } // namespace
 
 void AvrUpdateDialogForm::setupForm(QDialog *dialog)
@@ -34,6 +90,9 @@ void AvrUpdateDialogForm::setupForm(QDialog *dialog)
     if (dialog->objectName().isEmpty())
         dialog->setObjectName(QStringLiteral("AvrUpdateDialog"));
     dialog->resize(541, 368);
+    // Installed again for each window, which Qt ignores; it must be in place
+    // before a screen reader first asks about the port box.
+    QAccessible::installFactory(portBoxAccessible);
 
     verticalLayout = new QVBoxLayout(dialog);
     verticalLayout->setSpacing(6);
@@ -68,6 +127,23 @@ void AvrUpdateDialogForm::retranslateForm(QDialog *dialog)
     lineEdit->setText(QString());
     btnOpen->setText(QCoreApplication::translate("AvrUpdateDialog", "Open Hex", nullptr));
     btnUpdate->setText(QCoreApplication::translate("AvrUpdateDialog", "Update", nullptr));
+    // What a screen reader announces; the buttons are named by their texts.
+    lineEdit->setAccessibleName(
+        QCoreApplication::translate("AvrUpdateDialog", "Hex image", nullptr));
+    lineEdit->setAccessibleDescription(
+        QCoreApplication::translate("AvrUpdateDialog", "The Intel HEX file to write", nullptr));
+    btnOpen->setAccessibleDescription(
+        QCoreApplication::translate("AvrUpdateDialog", "Choose the hex image", nullptr));
+    cbSerial->setAccessibleName(
+        QCoreApplication::translate("AvrUpdateDialog", "Serial port", nullptr));
+    cbSerial->setAccessibleDescription(QCoreApplication::translate(
+        "AvrUpdateDialog", "The serial port the board is connected to", nullptr));
+    btnUpdate->setAccessibleDescription(QCoreApplication::translate(
+        "AvrUpdateDialog", "Write the hex image to the board through the serial port", nullptr));
+    textEdit->setAccessibleName(
+        QCoreApplication::translate("AvrUpdateDialog", "Programmer output", nullptr));
+    textEdit->setAccessibleDescription(QCoreApplication::translate(
+        "AvrUpdateDialog", "Everything avrdude prints while it writes the board", nullptr));
 }
 
 AvrUpdateDialog::AvrUpdateDialog(QWidget *parent)

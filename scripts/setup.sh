@@ -3,8 +3,9 @@
 #   scripts/setup.sh [5|6] [app|all]
 #     5 or 6   the Qt major version to build against (default 5)
 #     app      what building and running the program needs
-#     all      that and the test kit: X server tools, the AVR simulator and the
-#              Arduino bootloaders (the default)
+#     all      that and the test kit: X server tools, a session bus and the
+#              screen readers' AT-SPI bus, the AVR simulator and the Arduino
+#              bootloaders (the default)
 #   scripts/setup.sh windows
 #              what cross-building the Windows zip and testing it under Wine needs
 #   scripts/setup.sh msi
@@ -38,8 +39,8 @@ case "$qt" in
 esac
 case "$kit" in
     app|windows|msi|deb|sign|icon) ;;
-    all) packages+=(xvfb xauth xdotool libsimavr-dev libsimavrparts1 arduino-core-avr
-                    "${packaging[@]}") ;;
+    all) packages+=(xvfb xauth xdotool dbus-daemon at-spi2-core python3-pyatspi
+                    libsimavr-dev libsimavrparts1 arduino-core-avr "${packaging[@]}") ;;
     *) usage ;;
 esac
 

@@ -11,6 +11,7 @@ private slots:
     void consoleShowsOutputAsTheToolWroteIt_data();
     void consoleShowsOutputAsTheToolWroteIt();
     void chosenFileIsRememberedAndACancelChangesNothing();
+    void screenReaderNamesEachControlForWhatItIs();
     void toolIsFoundInItsOrder_data();
     void toolIsFoundInItsOrder();
     void toolRunsAsAskedAndItsEndIsShown_data();
@@ -101,6 +102,35 @@ void tst_Dialog::chosenFileIsRememberedAndACancelChangesNothing()
     QCOMPARE(shownPath->text(), firmware);
     AvrUpdateDialog restarted;
     QCOMPARE(Probe::form(restarted).lineEdit->text(), firmware);
+}
+
+// Names as a screen reader reads them through Qt's accessibility interfaces.
+void tst_Dialog::screenReaderNamesEachControlForWhatItIs()
+{
+    Sandbox sandbox;
+    AvrUpdateDialog dialog;
+    Probe::form(dialog).cbSerial->clear();
+    Probe::form(dialog).cbSerial->addItems({"ttyUSB0", "ttyACM0"});
+    const auto nameOf = [](QWidget *widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    QWidget *console = Probe::form(dialog).textEdit;
+    const QString consoleName = nameOf(console);
+    Probe::append(dialog, "avrdude: 262144 bytes of flash verified\n");
+    QCOMPARE(nameOf(console), consoleName);
+
+    QStringList names;
+    for (QWidget *control : dialog.findChildren<QWidget *>())
+        if (control->focusPolicy() & Qt::TabFocus)
+            names << nameOf(control);
+    const QString all = names.join('|');
+    QVERIFY2(names.size() == 5 && !names.contains(QString()) && names.removeDuplicates() == 0,
+             qPrintable(all));
+    // The port box says what it is for; the chosen port is its value.
+    QAccessibleInterface *portBox =
+        QAccessible::queryAccessibleInterface(Probe::form(dialog).cbSerial);
+    QCOMPARE(portBox->text(QAccessible::Value), QString("ttyUSB0"));
+    QVERIFY(!portBox->text(QAccessible::Name).contains("tty"));
 }
 
 // Stands in for avrdude: records its working folder and arguments, then runs these lines.
