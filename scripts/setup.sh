@@ -7,7 +7,10 @@
 #              screen readers' AT-SPI bus, the AVR simulator and the Arduino
 #              bootloaders (the default)
 #   scripts/setup.sh windows
-#              what cross-building the Windows zip and testing it under Wine needs
+#              what cross-building the Windows cache, zip and MSI needs
+#   scripts/setup.sh wine
+#              what the Windows tests and benchmark need: Wine, an X server and
+#              its tools, and what checks signatures, shortcuts and resources
 #   scripts/setup.sh msi
 #              what packing a staged Windows folder into an MSI needs
 #   scripts/setup.sh deb
@@ -19,7 +22,7 @@
 set -eu
 qt=${1:-5}
 kit=${2:-all}
-usage() { echo "usage: $0 [5|6] [app|all] | windows | msi | deb | sign | icon" >&2; exit 2; }
+usage() { echo "usage: $0 [5|6] [app|all] | windows | wine | msi | deb | sign | icon" >&2; exit 2; }
 # Making a Debian package: CPack runs file and dpkg-shlibdeps on what it packs.
 packaging=(dpkg-dev file desktop-file-utils)
 
@@ -28,9 +31,10 @@ case "$qt" in
     5) packages+=(avrdude qtbase5-dev libqt5serialport5-dev) ;;
     6) packages+=(avrdude qt6-base-dev qt6-serialport-dev) ;;
     windows) kit=windows
-        packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip
-                   wine64 unzip xvfb xauth xdotool xclip imagemagick wixl icoutils liblnk-utils
-                   osslsigncode gnupg openssl) ;;
+        packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip) ;;
+    wine) kit=wine
+        packages=(wine64 unzip xvfb xauth xdotool xclip imagemagick icoutils liblnk-utils
+                  osslsigncode gnupg openssl) ;;
     msi) kit=msi; packages=(wixl msitools python3) ;;
     sign) kit=sign; packages=(osslsigncode gnupg) ;;
     deb) kit=deb; packages+=("${packaging[@]}" lintian) ;;
@@ -38,7 +42,7 @@ case "$qt" in
     *) usage ;;
 esac
 case "$kit" in
-    app|windows|msi|deb|sign|icon) ;;
+    app|windows|wine|msi|deb|sign|icon) ;;
     all) packages+=(xvfb xauth xdotool dbus-daemon at-spi2-core python3-pyatspi
                     libsimavr-dev libsimavrparts1 arduino-core-avr "${packaging[@]}") ;;
     *) usage ;;

@@ -3,10 +3,10 @@
 #   scripts/test.sh            everything: Qt 5, Qt 6, then the Windows zip under Wine;
 #                              fails if any fails
 #   scripts/test.sh 5|6        the Linux tests against one toolkit (a minute or two)
-#   scripts/test.sh windows    builds the Windows cache (packaging/windows.sh; the
-#                              first time builds Qt for Windows, about half an hour),
-#                              makes a signed release twice and compares, and runs
-#                              its MSI and zip under Wine
+#   scripts/test.sh windows    builds the Windows cache (packaging/windows-cache.sh;
+#                              the first time builds Qt for Windows, about half an
+#                              hour) and the Qt 5 tree, makes a signed release twice
+#                              and compares, and runs its MSI and zip under Wine
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
@@ -16,7 +16,8 @@ for target in ${1:-5 6 windows}; do
         5|6) "$root/scripts/build.sh" "$target" all \
                  && ctest --test-dir "$root/build/qt$target" --output-on-failure -LE windows ;;
         # The Wine test uses the simulated board of the Qt 5 build.
-        windows) "$root/packaging/windows.sh" && "$root/scripts/build.sh" 5 all \
+        windows) "$root/packaging/windows-cache.sh" >/dev/null && "$root/scripts/setup.sh" wine \
+                     && "$root/scripts/build.sh" 5 all \
                      && ctest --test-dir "$root/build/qt5" --output-on-failure -L windows ;;
         *) echo "usage: $0 [5|6|windows]" >&2; false ;;
     esac || status=1
