@@ -2,6 +2,7 @@
 // fresh simulated ATmega2560 (a) by avrdude alone and (b) through the window,
 // interleaved, five runs each; prints both medians and the ratio b/a.
 // Run offscreen: QT_QPA_PLATFORM=offscreen flash_bench
+#include "hostconventions.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
@@ -56,9 +57,9 @@ int main(int argc, char *argv[])
     const auto alone = [&](const QString &port) {
         QProcess avrdude;
         avrdude.setProcessChannelMode(QProcess::MergedChannels);
-        avrdude.start(AVRDUDE,
-                      {"-p", "m2560", "-D", "-P", "/dev/" + port, "-c", "stk500v2", "-b", "115200",
-                       "-U", "flash:w:" + hex + ":i"});
+        // The window's own command, so that a change to it changes the baseline too.
+        const QString device = programmerAddress({}, {}, port, HostSystem::Unix).port;
+        avrdude.start(AVRDUDE, AvrUpdateDialog::toolArguments(device, hex));
         avrdude.waitForFinished(180000);
         return QString::fromLocal8Bit(avrdude.readAll());
     };

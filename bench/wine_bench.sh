@@ -1,32 +1,27 @@
 #!/bin/bash
 # Does the Windows program slow a real update down under Wine? A 64 KiB image is
 # flashed into a simulated ATmega2560 on COM12 (a) by the zip's tools\avrdude.exe
-# started alone and (b) by pressing Update in the zip's kestrelflash.exe,
-# interleaved, in one Wine session. Each avrdude.exe is timed from the moment its
-# process appears to the moment it has exited. Prints both medians and the ratio
-# b/a, with Windows' animations on (the default) and off.
+# started alone, with the window's own command, and (b) by pressing Update in the
+# zip's kestrelflash.exe, interleaved, in one Wine session. Each avrdude.exe is
+# timed from the moment its process appears to the moment it has exited. Prints
+# both medians and the ratio b/a, with Windows' animations on (the default) and off.
 #   xvfb-run -a bench/wine_bench.sh [RUNS] [PROGRAM_FOLDER]
-# Needs what scripts/test.sh leaves: dist/'s zip and build/qt5's simulated board.
+# Needs the zip in dist/ (packaging/windows.sh) and the Qt 5 build (scripts/build.sh).
 # PROGRAM_FOLDER, a folder laid out as the zip's, is measured instead of the zip.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-5}
 version=$(sed -n 's/^project(Kestrelflash VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 bootloader=/usr/share/arduino/hardware/arduino/avr/bootloaders/stk500v2/stk500boot_v2_mega2560.hex
-tmp=$(mktemp -d)
-trap 'set +e; wineserver -k; kill ${board:-} 2>/dev/null; rm -rf "$tmp"' EXIT
-export PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=d
+. "$root/testkit/wine.sh"
 folder=$WINEPREFIX/drive_c/Kestrelflash
-wine64 wineboot -i 2>/dev/null
 if [ -n "${2:-}" ]; then cp -r "$2" "$folder"; else
     unzip -q "$root/dist/Kestrelflash-$version-win64.zip" -d "${folder%/*}"; fi
-coproc BOARD { exec "$root/build/qt5/tests/virtualboard" "$bootloader" "$tmp/flash.bin"; }; board=$BOARD_PID
-while read -r -t 10 word port <&"${BOARD[0]}" && [ "$word" != port ]; do :; done
 head -c 65536 /dev/urandom >"$tmp/image.bin"
 objcopy -I binary -O ihex "$tmp/image.bin" "$folder/image.hex"
-wine64 reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$port" /f >/dev/null
-wine64 reg add 'HKCU\Software\Orvanta\Kestrelflash' /v HexPath /d C:/Kestrelflash/image.hex /f >/dev/null
-wineserver -w && wineserver -p # Wine maps its ports when a session starts; one session from here
+wine_board "$root/build/qt5/testkit/virtualboard" "$bootloader" C:/Kestrelflash/image.hex
+wineserver -p # one session from here
+mapfile -t command < <("$root/build/qt5/bench/toolcommand" COM12 C:/Kestrelflash/image.hex)
 
 # Seconds from the moment avrdude.exe appears to the moment it has exited. Wine
 # hands a process that a Windows program starts over to init, and some inits
@@ -40,19 +35,14 @@ time_tool() {
     awk -v end="$EPOCHREALTIME" -v start="$start" 'BEGIN { printf "%.2f\n", end - start }'
 }
 alone() {
-    (cd "$folder" && exec wine64 tools/avrdude.exe -p m2560 -D -P '\\.\COM12' -c stk500v2 \
-        -b 115200 -U flash:w:C:/Kestrelflash/image.hex:i >"$tmp/said" 2>&1) &
+    (cd "$folder" && exec wine64 tools/avrdude.exe "${command[@]}" >"$tmp/said" 2>&1) &
     time_tool && wait $!
 }
 through_the_window() {
-    (cd "$folder" && exec wine64 kestrelflash.exe 2>/dev/null) &
-    local window
-    # xdotool dies when a window it inspects vanishes meanwhile, as Wine's start-up
-    # windows do; so it looks again until the window is there.
-    window=$(timeout 60 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do sleep 0.1; done' 2>/dev/null | head -n 1)
-    xdotool mousemove --window "$window" 100 36 click 1 key Tab Tab type COM12
+    wine_start "$folder" kestrelflash.exe
+    xdotool key Tab Tab type COM12
     xdotool key Tab Return && time_tool
-    xdotool mousemove --window "$window" 100 200 click 1 key ctrl+a ctrl+c key Escape && wait $!
+    xdotool mousemove --window "$window" 100 200 click 1 key ctrl+a ctrl+c && wine_close
     xclip -o -selection clipboard >"$tmp/said"
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

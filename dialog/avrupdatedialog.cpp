@@ -216,21 +216,25 @@ void AvrUpdateDialog::on_btnUpdate_clicked()
 {
     const ProgrammerAddress address = programmerAddress(
         QDir::currentPath(), QCoreApplication::applicationDirPath(), ui->cbSerial->currentText());
-    const QStringList arguments = {QStringLiteral("-p"),
-                                   QStringLiteral("m2560"),
-                                   QStringLiteral("-D"),
-                                   QStringLiteral("-P"),
-                                   address.port,
-                                   QStringLiteral("-c"),
-                                   QStringLiteral("stk500v2"),
-                                   QStringLiteral("-b"),
-                                   QStringLiteral("115200"),
-                                   QStringLiteral("-U"),
-                                   QLatin1String("flash:w:") + ui->lineEdit->text()
-                                       + QLatin1String(":i")};
+    const QStringList arguments = toolArguments(address.port, ui->lineEdit->text());
     qDebug() << "avr CMD: " << address.program << " " << arguments;
     // Each argument reaches the tool as it stands: no shell, no quoting.
     process->start(address.program, arguments, QIODevice::ReadWrite);
+}
+
+QStringList AvrUpdateDialog::toolArguments(const QString &port, const QString &hexPath)
+{
+    return {QStringLiteral("-p"),
+            QStringLiteral("m2560"),
+            QStringLiteral("-D"),
+            QStringLiteral("-P"),
+            port,
+            QStringLiteral("-c"),
+            QStringLiteral("stk500v2"),
+            QStringLiteral("-b"),
+            QStringLiteral("115200"),
+            QStringLiteral("-U"),
+            QLatin1String("flash:w:") + hexPath + QLatin1String(":i")};
 }
 
 void AvrUpdateDialog::readStandardOutput()

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 QT_BEGIN_NAMESPACE
 class QComboBox;
@@ -40,6 +41,10 @@ class AvrUpdateDialog : public QDialog
 public:
     explicit AvrUpdateDialog(QWidget *parent = nullptr);
     ~AvrUpdateDialog() override;
+
+    // What Update asks of avrdude: write the image into the ATmega2560's flash
+    // through its STK500v2 bootloader, without erasing the chip first.
+    static QStringList toolArguments(const QString &port, const QString &hexPath);
 
 private slots:
     void processExist();

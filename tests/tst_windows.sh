@@ -10,20 +10,15 @@
 #   xvfb-run tst_windows.sh DIST VERSION VIRTUALBOARD BOOTLOADER
 # With KESTRELFLASH_WINDOWS_PICTURE set, it saves the window after the update there.
 set -eEu
-tmp=$(mktemp -d)
-trap 'set +e; wineserver -k; kill ${board:-} 2>/dev/null; rm -rf "$tmp"' EXIT
+. "$(dirname "$0")/../testkit/wine.sh"
 # A check that fails names itself; one that reads text shows what it saw.
 trap 'echo "tst_windows.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 expect() { grep -Eqa -e "$2" <<<"$3" || { printf '%s: expected /%s/ in:\n%s\n' "$1" "$2" "$3" >&2; false; }; }
-# An English Windows, whose ANSI code page (1252) has no Cyrillic and no CJK letters.
-export LC_ALL=C.UTF-8 PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINEDEBUG=-all \
-    WINEDLLOVERRIDES=mscoree,mshtml=d
 user=$WINEPREFIX/drive_c/users/$(id -un)
 installed=$user/AppData/Local/Programs/Kestrelflash
 entry="$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kestrelflash.lnk"
 portable="$WINEPREFIX/drive_c/Программы 程序/Kestrelflash"
 firmware="$user/Documents/Прошивка 固件"
-wine64 wineboot -i
 expect "the prefix's code page" 'ACP +REG_SZ +1252' \
     "$(wine64 reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP)"
 unzip -q "$1/Kestrelflash-$2-win64.zip" -d "${portable%/*}"
@@ -48,15 +43,6 @@ apps_entry() { wineserver -w; awk -v RS= 'index($1, "\\Uninstall\\") && /"Displa
 expect "the Apps entry's version" "DisplayVersion\"=\"$2\"" "$(apps_entry)"
 expect "the Apps entry's publisher" 'Publisher"="Orvanta"' "$(apps_entry)"
 
-# Starts the program from a folder (then the arguments to wine64), and clicks in its
-# path field to give it the keyboard (there is no window manager).
-start_in() {
-    (cd "$1" && shift && exec wine64 "$@" 2>/dev/null) & program=$! launcher=$2
-    # xdotool dies when a window it inspects vanishes meanwhile, as Wine's start-up
-    # windows do; so it looks again until the window is there.
-    window=$(timeout 120 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do sleep 0.1; done' 2>/dev/null | head -n 1)
-    xdotool mousemove --window "${window:?no window}" 100 36 click 1
-}
 # Waits up to two minutes for the console to show the text (a pattern).
 console_shows() {
     for _ in $(seq 120); do
@@ -71,38 +57,31 @@ update() {
     console_shows "65536 bytes of flash verified"
     console_shows "input file C:/users/$(id -un)/Documents/Прошивка 固件/board.hex"
 }
-# Wine 10's start returns at once, with status 4, for a shortcut; then the window's end is awaited.
-close() { xdotool key Escape; wait $program || [ $? = 4 -a "$launcher" = start ] || return
-    while pgrep -f 'kestrelflash\.exe' >/dev/null; do sleep 0.2; done; }
 # True when the window is W x H pixels, give or take 3; shows its size.
 size_is() { xdotool getwindowgeometry "$window" | sed -n 's/ *Geometry: //p' | tee /dev/stderr \
     | awk -Fx -v w="$1" -v h="$2" '{ exit ($1 - w)^2 > 9 || ($2 - h)^2 > 9 }'; }
 
-coproc BOARD { exec "$3" "$4" "$tmp/flash.bin"; }; board=$BOARD_PID
-while read -r -t 10 word port <&"${BOARD[0]}" && [ "$word" != port ]; do :; done
 mkdir -p "$firmware" && head -c 65536 /dev/urandom >"$firmware/board.bin"
 objcopy -I binary -O ihex "$firmware/board.bin" "$firmware/board.hex"
-wine64 reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$port" /f
-wine64 reg add 'HKCU\Software\Orvanta\Kestrelflash' /v HexPath /f /d "C:/${firmware#*/drive_c/}/board.hex"
-wineserver -w # Wine maps its ports when a session starts
+wine_board "$3" "$4" "C:/${firmware#*/drive_c/}/board.hex"
 
 # Started from another folder, the zip's program uses the tool beside itself.
-start_in "$tmp" "$portable/kestrelflash.exe"; update; close
-time start_in "$tmp" start /wait /unix "$entry" # to a visible window
+wine_start "$tmp" "$portable/kestrelflash.exe"; update; wine_close
+time wine_start "$tmp" start /wait /unix "$entry" # to a visible window
 size_is 541 368
 update
 [ -z "${KESTRELFLASH_WINDOWS_PICTURE:-}" ] \
     || { xdotool click 1 sleep 1; import -window "$window" "$KESTRELFLASH_WINDOWS_PICTURE"; }
-close
+wine_close
 kill $board && wait $board; cmp -n 65536 "$firmware/board.bin" "$tmp/flash.bin"
 
 # At 150 % the window is drawn 1.5 times as large.
 wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f && wineserver -w
 rm "$portable/tools/avrdude.exe"
-start_in "$portable" kestrelflash.exe
+wine_start "$portable" kestrelflash.exe
 size_is 812 552
-xdotool key Tab Tab Tab space; console_shows "Could not start the programmer tool"; close
+xdotool key Tab Tab Tab space; console_shows "Could not start the programmer tool"; wine_close
 
 (cd "$1" && time wine64 msiexec /x Kestrelflash-$2-win64.msi /qn)
-[ ! -e "$installed" ] && [ ! -e "$entry" ] && [ -z "$(apps_entry)" ] || exit 1
+[ ! -e "$installed" ] && [ ! -e "$entry" ] && [ -z "$(apps_entry)" ] || false # names this line
 wine64 reg query 'HKCU\Software\Orvanta\Kestrelflash' /v HexPath

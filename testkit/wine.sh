@@ -1,0 +1,46 @@
+# What the Wine test and the Wine benchmark share: a private Wine prefix, home
+# and X display's program, a simulated ATmega2560 on COM12, the image the
+# program remembers, and the program's window. Sourced by bash; sets tmp,
+# WINEPREFIX, board, program and window, and cleans up when the script ends.
+#   . testkit/wine.sh
+#   wine_board VIRTUALBOARD BOOTLOADER HEX_PATH_AS_WINDOWS_NAMES_IT
+#   wine_start FOLDER WINE64_ARGUMENTS...   ...   wine_close
+tmp=$(mktemp -d)
+trap 'set +e; wineserver -k; kill ${board:-} 2>/dev/null; rm -rf "$tmp"' EXIT
+# An English Windows, whose ANSI code page (1252) has no Cyrillic and no CJK letters.
+export LC_ALL=C.UTF-8 PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINEDEBUG=-all \
+    WINEDLLOVERRIDES=mscoree,mshtml=d
+wine64 wineboot -i 2>/dev/null
+
+# Starts the board, which writes its flash to $tmp/flash.bin when it is ended,
+# maps its port to COM12, and remembers the image as the program's HexPath.
+wine_board() {
+    local word port
+    coproc BOARD { exec "$1" "$2" "$tmp/flash.bin"; }
+    board=$BOARD_PID
+    while read -r -t 10 word port <&"${BOARD[0]}" && [ "$word" != port ]; do :; done
+    wine64 reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$port" /f >/dev/null
+    wine64 reg add 'HKCU\Software\Orvanta\Kestrelflash' /v HexPath /d "$3" /f >/dev/null
+    wineserver -w # Wine maps its ports when a session starts
+}
+
+# Starts the program from a folder, waits for its window, and clicks in its path
+# field to give it the keyboard (there is no window manager).
+wine_start() {
+    (cd "$1" && shift && exec wine64 "$@" 2>/dev/null) &
+    program=$! launcher=$2
+    # xdotool dies when a window it inspects vanishes meanwhile, as Wine's start-up
+    # windows do, so it looks again; a loaded machine may take two minutes.
+    window=$(timeout 120 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog$"; do
+        sleep 0.1; done' 2>/dev/null | head -n 1)
+    xdotool mousemove --window "${window:?no window}" 100 36 click 1
+}
+
+# Closes the window with Escape; true when the program ended with exit code 0.
+# Wine 10's start returns at once, with status 4, for a shortcut; then the
+# program's end is awaited.
+wine_close() {
+    xdotool key Escape
+    wait $program || [ $? = 4 -a "$launcher" = start ] || return
+    while pgrep -f 'kestrelflash\.exe' >/dev/null; do sleep 0.2; done
+}
