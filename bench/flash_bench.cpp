@@ -2,6 +2,8 @@
 // fresh simulated ATmega2560 (a) by avrdude alone and (b) through the window,
 // interleaved, five runs each; prints both medians and the ratio b/a.
 // Run offscreen: QT_QPA_PLATFORM=offscreen flash_bench
+//   flash_bench --windows-command PORT HEX_PATH   prints the window's avrdude arguments
+//   on Windows instead, one a line, for bench/wine_bench.sh
 #include "hostconventions.h"
 #include "testsupport.h"
 
@@ -46,6 +48,12 @@ double median(QList<double> values)
 
 int main(int argc, char *argv[])
 {
+    if (argc == 4 && argv[1] == QLatin1String("--windows-command")) {
+        const QString port = programmerAddress({}, {}, argv[2], HostSystem::Windows).port;
+        for (const QString &argument : AvrUpdateDialog::toolArguments(port, argv[3]))
+            std::printf("%s\n", qPrintable(argument));
+        return 0;
+    }
     QApplication app(argc, argv);
     debugSink = std::fopen("/dev/null", "w");
     qInstallMessageHandler(writeToSink);

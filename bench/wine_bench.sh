@@ -21,7 +21,8 @@ head -c 65536 /dev/urandom >"$tmp/image.bin"
 objcopy -I binary -O ihex "$tmp/image.bin" "$folder/image.hex"
 wine_board "$root/build/qt5/testkit/virtualboard" "$bootloader" C:/Kestrelflash/image.hex
 wineserver -p # one session from here
-mapfile -t command < <("$root/build/qt5/bench/toolcommand" COM12 C:/Kestrelflash/image.hex)
+command=$("$root/build/qt5/bench/flash_bench" --windows-command COM12 C:/Kestrelflash/image.hex)
+mapfile -t command <<<"$command"
 
 # Seconds from the moment avrdude.exe appears to the moment it has exited. Wine
 # hands a process that a Windows program starts over to init, and some inits
