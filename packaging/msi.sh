@@ -5,11 +5,11 @@
 #   packaging/msi.sh STAGED_FOLDER VERSION OUTPUT.msi
 # Writes the full description, kestrelflash.wxs, and the icon it names beside
 # STAGED_FOLDER, where WiX on Windows can build the same package from them.
-set -eu
+. "$(dirname "$0")/common.sh"
+use_commit_time
 stage=$(realpath "$1")
 version=$2
 output=$(realpath "$3")
-root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" msi
 template=$root/packaging/kestrelflash.wxs.in
 upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' "$template")
@@ -68,7 +68,7 @@ cd "$work" && wixl -a x64 -o "$output" kestrelflash.wxs
 # same files make the same package: its code is drawn from them, its time is
 # SOURCE_DATE_EPOCH.
 contents=$(cd "$stage" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum)
-made=$(TZ=UTC date -d "@${SOURCE_DATE_EPOCH:-$(date +%s)}" '+%Y/%m/%d %H:%M:%S')
+made=$(TZ=UTC date -d "@$SOURCE_DATE_EPOCH" '+%Y/%m/%d %H:%M:%S')
 msiinfo export "$output" _SummaryInformation | sed 's/\r$//' \
     | awk -v code="{$(guid "Package $version $contents")}" -v made="$made" \
         'BEGIN { FS = OFS = "\t" } $1 == 9 { $2 = code } $1 == 12 || $1 == 13 { $2 = made } 1' \

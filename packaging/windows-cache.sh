@@ -1,19 +1,22 @@
 #!/bin/bash
-# Builds what the Windows program is made with, once, into a cache outside the
+# Builds what the Windows program is made with into a cache outside the
 # repository: Qt and avrdude cross-built from source for x86_64 Windows (about
-# half an hour); later runs take seconds. Qt's base and avrdude come from this
-# Debian release's source packages, Qt Serial Port from the matching release
-# tarball in thirdparty/, which the package archive does not serve.
-#   packaging/windows-cache.sh
-# Says what it builds on standard error; on standard output, for the packing
-# script to read, the folders and versions as shell assignments:
-#   qt=... avrdude=... qt_version=... avrdude_version=...
-set -eu
+# half an hour), each with the source packages it was built from. Qt's base and
+# avrdude come from this Debian release's source packages, Qt Serial Port from
+# the matching release tarball in thirdparty/, which the package archive does
+# not serve.
+#   packaging/windows-cache.sh           builds what is missing or out of date
+#   packaging/windows-cache.sh --check   only says whether the cache is current
+# Each part has a key: the full Debian versions of all that is baked into it and
+# its recipe number. A part whose key changed is built again, and replaces the
+# old one once it is complete. Tells what it does on standard error; on standard
+# output, for the packing script, the parts' folders as shell assignments.
+. "$(dirname "$0")/common.sh"
 exec 3>&1 1>&2
-root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/kestrelflash
+qt=$cache/qt-mingw64
+avrdude=$cache/avrdude-mingw64
 cross=x86_64-w64-mingw32
-toolchain=$root/packaging/mingw-w64.cmake
 jobs=$(nproc)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -45,15 +48,17 @@ enable_source_packages() {
     $sudo apt-get update -q >/dev/null
 }
 
-# The upstream version of the source package apt-get source would fetch:
-# 5.15.8 for qtbase-opensource-src 5.15.8+dfsg-11+deb12u3.
-upstream_version() {
+# The full version of the source package apt-get source would fetch, such as
+# 5.15.8+dfsg-11+deb12u3 for qtbase-opensource-src.
+source_version() {
     local dsc
     dsc=$(apt-get source --print-uris -qq "$1" | awk '$2 ~ /\.dsc$/ { print $2 }')
-    dsc=${dsc#"$1"_}
-    dsc=${dsc#*:}
-    echo "${dsc%%[-+~]*}"
+    [ -n "$dsc" ] || { echo "the package archive has no source package $1" >&2; exit 1; }
+    dsc=${dsc%.dsc}
+    echo "${dsc#"$1"_}"
 }
+# 5.15.8 for 5.15.8+dfsg-11+deb12u3.
+upstream() { local version=${1#*:}; echo "${version%%[-+~]*}"; }
 
 # Stops at once, before anything is built, when a file in thirdparty/ is not
 # the one its checksum list names.
@@ -71,19 +76,49 @@ check_thirdparty() {
              "expected sha256 ${expected:-(none listed)}, actual $actual" >&2
         exit 1
     }
+    echo "$actual"
 }
 
 enable_source_packages
-qt_version=$(upstream_version qtbase-opensource-src)
-avrdude_version=$(upstream_version avrdude)
+qtbase_version=$(source_version qtbase-opensource-src)
+avrdude_debian_version=$(source_version avrdude)
+qt_version=$(upstream "$qtbase_version")
+avrdude_version=$(upstream "$avrdude_debian_version")
 serialport_tarball=$root/thirdparty/qtserialport-$qt_version.tar.xz
-check_thirdparty "${serialport_tarball##*/}"
-# Named by version and recipe: change a recipe below, raise its number.
-qt=$cache/qt-$qt_version-mingw64-2
-avrdude=$cache/avrdude-$avrdude_version-mingw64-2
+serialport_sha256=$(check_thirdparty "${serialport_tarball##*/}")
+toolchain=$(for package in g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix-runtime \
+                           mingw-w64-x86-64-dev binutils-mingw-w64-x86-64; do
+                echo "$package $(dpkg-query -W -f='${Version}' "$package")"; done)
+# Change a recipe below, raise its number.
+qt_key="recipe 3
+qtbase-opensource-src $qtbase_version
+qtserialport $qt_version sha256 $serialport_sha256
+$toolchain"
+avrdude_key="recipe 3
+avrdude $avrdude_debian_version
+$toolchain"
+
+# True when the part in the folder was built from what its key names; says why not.
+current() {
+    [ -e "$1/KEY" ] || { echo "${1##*/}: not built yet"; return 1; }
+    diff --label "${1##*/} was built from" --label "it is to be built from" -u "$1/KEY" - <<<"$2" \
+        >&2 || { echo "${1##*/} is out of date"; return 1; }
+}
+if [ "${1:-}" = --check ]; then
+    status=0
+    current "$qt" "$qt_key" || status=1
+    current "$avrdude" "$avrdude_key" || status=1
+    exit $status
+fi
+
+# A second run waits for the first instead of building the same folders at once.
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock -n 9 || { echo "--- waiting for another build of the Windows cache in $cache"; flock 9; }
+
 # The caches are built the same way on every machine: the same time stamps
-# and no path of the machine's own in what is built. Qt's libraries are
-# configured for a fixed prefix and installed into the cache.
+# and no path of the machine's own in what is built. Qt and avrdude are
+# configured for fixed prefixes and installed into the cache.
 cache_epoch=1764547200
 path_map=-ffile-prefix-map=$cache=/kestrelflash-cache
 
@@ -95,17 +130,27 @@ for tool in gcc g++; do
         >"$cache/bin/$cross-$tool"
     chmod +x "$cache/bin/$cross-$tool"
 done
-export PATH=$cache/bin:$PATH
+export PATH=$cache/bin:$PATH SOURCE_DATE_EPOCH=$cache_epoch QT_RCC_SOURCE_DATE_OVERRIDE=$cache_epoch \
+    TZ=UTC LC_ALL=C
+
+# Puts a part that is complete in place of the old one.
+replace() { echo "$2" >"$1.new/KEY" && rm -rf "$1" && mv "$1.new" "$1"; }
+
+build_serialport() {
+    "$qt.new/bin/syncqt.pl" -version "$qt_version" && "$qt.new/bin/qmake" \
+        && make -j"$jobs" && make install
+}
 
 build_qt() {
     local work=$cache/qt-build
-    local -x SOURCE_DATE_EPOCH=$cache_epoch QT_RCC_SOURCE_DATE_OVERRIDE=$cache_epoch TZ=UTC LC_ALL=C
-    rm -rf "$qt" "$work"
-    mkdir -p "$work" && cd "$work"
-    step "Qt $qt_version source" "$work/source.log" apt-get source qtbase-opensource-src
+    rm -rf "$qt.new" "$work"
+    mkdir -p "$work" "$qt.new/source" && cd "$work"
+    step "Qt $qtbase_version source" "$work/source.log" apt-get source qtbase-opensource-src
+    # The .dsc and the files it lists, as the licence asks, kept with what they built.
+    cp qtbase-opensource-src_* "$qt.new/source/"
     mkdir build && cd build
     step "Qt $qt_version configure for Windows" "$work/configure.log" \
-        ../qtbase-opensource-src-*/configure -prefix "/usr/local/Qt-$qt_version" -extprefix "$qt" \
+        ../qtbase-opensource-src-*/configure -prefix "/usr/local/Qt-$qt_version" -extprefix "$qt.new" \
         -opensource -confirm-license \
         -xplatform win32-g++ -device-option CROSS_COMPILE=$cross- -release -shared \
         -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -no-freetype -qt-zlib \
@@ -114,46 +159,50 @@ build_qt() {
         -no-feature-printer -no-feature-tabletevent
     step "Qt $qt_version Core, Gui, Widgets and the Windows plugins (about 25 minutes)" \
         "$work/make.log" make -j"$jobs"
-    step "Qt $qt_version install into $qt" "$work/install.log" make install
-    mkdir -p "$qt/licenses"
-    cp ../qtbase-opensource-src-*/LICENSE.LGPL3 ../qtbase-opensource-src-*/LICENSE.GPL3 "$qt/licenses/"
+    step "Qt $qt_version install" "$work/install.log" make install
+    mkdir -p "$qt.new/licenses"
+    cp ../qtbase-opensource-src-*/LICENSE.LGPL3 ../qtbase-opensource-src-*/LICENSE.GPL3 "$qt.new/licenses/"
 
     cd "$work"
     tar -xf "$serialport_tarball"
-    cd qtserialport-$qt_version
-    step "Qt Serial Port $qt_version forwarding headers" "$work/syncqt.log" \
-        "$qt/bin/syncqt.pl" -version $qt_version
-    step "Qt Serial Port $qt_version build" "$work/serialport.log" \
-        sh -c "'$qt/bin/qmake' && make -j$jobs && make install"
+    cd "qtserialport-$qt_version"
+    step "Qt Serial Port $qt_version" "$work/serialport.log" build_serialport
     cd "$cache" && rm -rf "$work"
-    touch "$qt/.complete"
+    replace "$qt" "$qt_key"
+}
+
+# In the work folder of build_avrdude, whose prefix it installs for.
+build_avrdude_here() {
+    cmake -S avrdude*-*/ -B build -DCMAKE_TOOLCHAIN_FILE="$root/packaging/mingw-w64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DCMAKE_C_FLAGS="$(printf %q "$path_map")" -DCMAKE_EXE_LINKER_FLAGS="$(printf %q "$work/manifest.o")" \
+        && cmake --build build --parallel "$jobs" && DESTDIR="$work/staged" cmake --install build
 }
 
 # avrdude is an ANSI program: its manifest makes UTF-8 its code page, so that a
 # file name or an install folder in any script reaches it whole.
 build_avrdude() {
-    local work=$cache/avrdude-build
-    local -x SOURCE_DATE_EPOCH=$cache_epoch QT_RCC_SOURCE_DATE_OVERRIDE=$cache_epoch TZ=UTC LC_ALL=C
-    rm -rf "$avrdude" "$work"
-    mkdir -p "$work" && cd "$work"
-    # The archive lacks the Debian part of this source package; the upstream tarball is all it takes.
+    local work=$cache/avrdude-build prefix=/usr/local/avrdude-$avrdude_version
+    rm -rf "$avrdude.new" "$work"
+    mkdir -p "$work" "$avrdude.new/source" && cd "$work"
+    # The build takes the upstream tarball alone; the Debian part is kept too
+    # when the archive serves it.
     apt-get source --download-only avrdude >"$work/source.log" 2>&1 || true
-    tar -xf avrdude_$avrdude_version*.orig.tar.*
+    ls avrdude_*.orig.tar.* >/dev/null || { cat "$work/source.log"; exit 1; }
+    cp avrdude_* "$avrdude.new/source/"
+    tar -xf avrdude_*.orig.tar.*
     cp "$root/packaging/avrdude.exe.manifest" manifest.xml
     echo '1 24 "manifest.xml"' >manifest.rc
     $cross-windres manifest.rc -O coff -o manifest.o
-    step "avrdude $avrdude_version for Windows, serial programmers only" "$work/build.log" \
-        sh -c "cmake -S avrdude*-*/ -B build -DCMAKE_TOOLCHAIN_FILE='$toolchain' \
-               -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX='$avrdude' \
-               -DCMAKE_C_FLAGS='$path_map' -DCMAKE_EXE_LINKER_FLAGS='$work/manifest.o' \
-               && cmake --build build --parallel $jobs && cmake --install build"
-    mkdir -p "$avrdude/licenses"
-    cp avrdude*-*/COPYING "$avrdude/licenses/"
+    step "avrdude $avrdude_debian_version for Windows, serial programmers only" "$work/build.log" \
+        build_avrdude_here
+    cp -r "$work/staged$prefix/." "$avrdude.new/"
+    mkdir -p "$avrdude.new/licenses"
+    cp avrdude*-*/COPYING "$avrdude.new/licenses/"
     cd "$cache" && rm -rf "$work"
-    touch "$avrdude/.complete"
+    replace "$avrdude" "$avrdude_key"
 }
 
-[ -e "$qt/.complete" ] || build_qt
-[ -e "$avrdude/.complete" ] || build_avrdude
-printf 'qt=%q avrdude=%q qt_version=%q avrdude_version=%q\n' \
-    "$qt" "$avrdude" "$qt_version" "$avrdude_version" >&3
+current "$qt" "$qt_key" || build_qt
+current "$avrdude" "$avrdude_key" || build_avrdude
+printf 'qt=%q avrdude=%q\n' "$qt" "$avrdude" >&3

@@ -10,13 +10,15 @@
 #              what cross-building the Windows cache, zip and MSI needs
 #   scripts/setup.sh wine
 #              what the Windows tests and benchmark need: Wine, an X server and
-#              its tools, and what checks signatures, shortcuts and resources
+#              its tools, a soft token, and what checks signatures, shortcuts and
+#              resources
 #   scripts/setup.sh msi
 #              what packing a staged Windows folder into an MSI needs
 #   scripts/setup.sh deb
 #              what making and checking the Debian package needs
 #   scripts/setup.sh sign
-#              what signing Windows files and checksum lists needs
+#              what signing Windows files (with a key in a file or on a PKCS#11
+#              token) and checksum lists needs
 #   scripts/setup.sh icon
 #              what drawing the Windows icon from its SVG needs
 set -eu
@@ -34,9 +36,9 @@ case "$qt" in
         packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip) ;;
     wine) kit=wine
         packages=(wine64 unzip xvfb xauth xdotool xclip imagemagick icoutils liblnk-utils
-                  osslsigncode gnupg openssl) ;;
+                  osslsigncode openssl libengine-pkcs11-openssl softhsm2 gnupg) ;;
     msi) kit=msi; packages=(wixl msitools python3) ;;
-    sign) kit=sign; packages=(osslsigncode gnupg) ;;
+    sign) kit=sign; packages=(osslsigncode openssl libengine-pkcs11-openssl gnupg) ;;
     deb) kit=deb; packages+=("${packaging[@]}" lintian) ;;
     icon) kit=icon; packages=(librsvg2-bin icoutils) ;;
     *) usage ;;
