@@ -54,6 +54,9 @@ debian-sources/   the Debian source packages the Windows files were built from: 
                   with the files it lists, as apt-get source fetched them (qtbase with
                   Debian's patches; avrdude from its upstream tarball), and BUILT-FROM,
                   the versions of these and of the MinGW-w64 compiler used.
+
+Outside a git checkout the scripts need the commit's time, which every file
+made carries: SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH packaging/windows.sh
 TEXT
     chmod -R u=rwX,go=rX "$work"
     tar -C "$work" --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \

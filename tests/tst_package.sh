@@ -28,8 +28,7 @@ def show(node, depth=0):
     print("  " * depth + "%s: %r" % (node.getRoleName(), node.name))
     if node.getRole() in (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_TEXT):
         controls.append(node.name)
-    for child in node:
-        if child.getRole() != pyatspi.ROLE_LIST: show(child, depth + 1)
+    for child in node: show(child, depth + 1)
 for window in (apps or sys.exit("the program is not on the AT-SPI bus"))[0]: show(window)
 sys.exit(0 if len(controls) == 5 and all(controls) else "a control above has no name")
 READER

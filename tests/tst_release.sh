@@ -6,16 +6,21 @@
 # changed does not, and SHA256SUMS.asc verifies. No shipped file names the
 # Windows cache's folder, and the cache notices a new qtbase. The source bundle
 # holds whole the source packages that the cache names. A signed release is
-# refused, with its reason, for each fault below. The Linux program is bound at
-# start (bindnow).
+# refused, with its reason, for each fault at the end. The Linux program is bound
+# at start (bindnow).
 #   tst_release.sh SOURCE_FOLDER OUTPUT_FOLDER   (leaves the release in OUTPUT_FOLDER/a/dist)
+# One check a line: set -e does not stop at a failure before the last && of a line.
 set -eEuo pipefail
 trap 'echo "tst_release.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
-out=$2 b="$2/other place"
-rm -rf "$out" && mkdir -p "$out/keys/tokens" && cd "$out/keys"
+source=$1 out=$2 b="$2/other place"
+rm -rf "$out"
+mkdir -p "$out/keys/tokens"
+cd "$out/keys"
 export GNUPGHOME=$PWD SOFTHSM2_CONF=$PWD/softhsm2.conf KESTRELFLASH_GPG_KEY=releases@kestrelflash.test
 echo "directories.tokendir = $PWD/tokens" >"$SOFTHSM2_CONF"
-echo throwaway >password && echo 1234 >pin && echo 4321 >wrong-pin
+echo throwaway >password
+echo 1234 >pin
+echo 4321 >wrong-pin
 openssl req -x509 -newkey rsa:3072 -nodes -days 2 -subj "/CN=Kestrelflash test signer" \
     -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem 2>/dev/null
 openssl pkcs12 -export -inkey key.pem -in cert.pem -passout file:password -out code.p12
@@ -28,22 +33,29 @@ token=(KESTRELFLASH_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so KESTRELFL
 
 # The tree under test, committed as HEAD's twin (the same time) when it has changes, and tagged.
 copy() {
-    mkdir "$1" && tar -C "$source" --exclude=./build --exclude=./dist -c . | tar -C "$1" -x
-    local when && when=$(git -C "$1" log -1 --format=%cd --date=raw) && git -C "$1" add -A
+    mkdir "$1"
+    tar -C "$source" --exclude=./build --exclude=./dist -c . | tar -C "$1" -x
+    local when version
+    when=$(git -C "$1" log -1 --format=%cd --date=raw)
+    version=$(sed -n 's/^project(Kestrelflash VERSION \([0-9.]*\).*/\1/p' "$1/CMakeLists.txt")
+    git -C "$1" add -A
     git -C "$1" diff --cached --quiet || GIT_AUTHOR_DATE=$when GIT_COMMITTER_DATE=$when git -C "$1" \
         -c user.name=test -c user.email=test@kestrelflash.test commit -qm "the tree under test"
-    git -C "$1" tag -f "v$(sed -n 's/^project(Kestrelflash VERSION \([0-9.]*\).*/\1/p' "$1/CMakeLists.txt")"
+    git -C "$1" tag -f "v$version" >/dev/null
 }
-# Releases the copy with the signing variables given; paths are taken from keys/.
-release() { local copy=$1 && shift && env "$@" "$copy/packaging/release.sh" >"$out/release.log" 2>&1; }
-source=$1
-copy "$out/a" && copy "$b"
+# Releases a copy with the signing variables given, which name files in keys/.
+release() {
+    env "${@:2}" "$1/packaging/release.sh" >"$out/release.log" 2>&1
+}
+copy "$out/a"
+copy "$b"
 release "$out/a" "${p12[@]}" || { tail -n 30 "$out/release.log"; false; }
 release "$b" "${token[@]}" || { tail -n 30 "$out/release.log"; false; }
 diff "$out/a/dist/SHA256SUMS" "$b/dist/SHA256SUMS"
 grep -q "Authenticode-signed by CN=Kestrelflash test signer, serial .*; SHA256SUMS OpenPGP-signed by" "$out/release.log"
 
-cd "$out/a/dist" && gpg --verify SHA256SUMS.asc SHA256SUMS 2>/dev/null
+cd "$out/a/dist"
+gpg --verify SHA256SUMS.asc SHA256SUMS 2>/dev/null
 zipinfo -1 Kestrelflash-*-win64.zip | LC_ALL=C sort -c # in one order, whatever the folder's
 unzip -q Kestrelflash-*-win64.zip -d "$out/zip"
 for file in $(find "$out/zip" -name '*.exe' -o -name '*.dll') Kestrelflash-*-win64.msi; do
@@ -52,12 +64,13 @@ for file in $(find "$out/zip" -name '*.exe' -o -name '*.dll') Kestrelflash-*-win
 done
 python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(4096); b = f.read(1)[0]; f.seek(4096); f.write(bytes([b ^ 1]))' \
     "$out/zip/Kestrelflash/kestrelflash.exe"
-osslsigncode verify -CAfile "$out/keys/cert.pem" -in "$out/zip/Kestrelflash/kestrelflash.exe" >/dev/null \
-    && { echo "kestrelflash.exe with a byte changed still verifies" >&2; false; }
+! osslsigncode verify -CAfile "$out/keys/cert.pem" -in "$out/zip/Kestrelflash/kestrelflash.exe" >/dev/null 2>&1 \
+    || { echo "kestrelflash.exe with a byte changed still verifies" >&2; false; }
 dpkg-deb -x kestrelflash_*_amd64.deb "$out/deb"
 readelf -d "$out/deb/usr/bin/kestrelflash" | grep -q BIND_NOW
 
-kit=$("$source/packaging/windows-cache.sh" 2>/dev/null) && eval "$kit" # qt=... avrdude=...
+kit=$("$source/packaging/windows-cache.sh" 2>/dev/null)
+eval "$kit" # qt=... avrdude=...
 ! grep -rlaF "${qt%/*}" "$out/zip" "$out/deb" || false # as any user would build them
 for part in "$qt" "$avrdude"; do
     mkdir -p "$out/stale/kestrelflash/${part##*/}"
@@ -65,24 +78,32 @@ for part in "$qt" "$avrdude"; do
 done
 ! XDG_CACHE_HOME=$out/stale "$source/packaging/windows-cache.sh" --check 2>"$out/check.log" || false
 grep -q '^-qtbase-opensource-src .* but older$' "$out/check.log"
-grep -q ' Kestrelflash-.*-source\.tar\.xz$' SHA256SUMS && tar -xf Kestrelflash-*-source.tar.xz -C "$out"
-for dsc in "$out"/Kestrelflash-*-source/debian-sources/*.dsc; do # whole, and as the cache names them
+grep -q ' Kestrelflash-.*-source\.tar\.xz$' SHA256SUMS
+tar -xf Kestrelflash-*-source.tar.xz -C "$out"
+sources=$(echo "$out"/Kestrelflash-*-source/debian-sources)
+[ "$(ls "$sources"/*.dsc | wc -l)" = 2 ]
+for dsc in "$sources"/*.dsc; do # whole, with its upstream tarball, as the cache and licences name it
     awk '/^Checksums-Sha256:/ { f = 1; next } /^[^ ]/ { f = 0 } f { print $1 "  " $3 }' "$dsc" \
-        | (cd "${dsc%/*}" && sha256sum --quiet --ignore-missing -c) && ls "${dsc%%_*}"_*.orig.tar.* >/dev/null
+        | (cd "$sources" && sha256sum --quiet --ignore-missing -c)
+    ls "${dsc%%_*}"_*.orig.tar.* >/dev/null
     grep -qx "${dsc##*/}" <<<"$(sed 's/ /_/; s/$/.dsc/' "$qt/KEY" "$avrdude/KEY")"
-    version=${dsc##*_} && grep -q "${version%.dsc}" "$out/zip/Kestrelflash/licenses/README.txt"
+    version=${dsc##*_}
+    grep -q "${version%.dsc}" "$out/zip/Kestrelflash/licenses/README.txt"
 done
-[ "$(ls "$out"/Kestrelflash-*-source/debian-sources/*.dsc | wc -l)" = 2 ]
 
 # Each fault stops a signed release with its reason.
 refused() {
-    local reason=$1 && shift && ! release "$b" "$@" && grep -q -- "$reason" "$out/release.log" \
-        || { echo "not refused for '$reason':" && tail -n 20 "$out/release.log" && false; } >&2
+    ! release "$b" "${@:2}" || { echo "not refused: $1" >&2; false; }
+    grep -q -- "$1" "$out/release.log" || { tail -n 20 "$out/release.log"; false; }
 }
 cd "$out/keys"
 refused "Login failed" "${token[@]}" KESTRELFLASH_SIGN_PIN_FILE=wrong-pin
 refused "unknown variable KESTRELFLASH_SIGN_PKCS11_MODUL" "${token[@]}" \
     KESTRELFLASH_SIGN_PKCS11_MODUL=/usr/lib/softhsm/libsofthsm2.so
-touch "$b/notes.txt" && refused "notes.txt" "${p12[@]}" && rm "$b/notes.txt"
-git -C "$b" tag --points-at HEAD | xargs git -C "$b" tag -d >/dev/null && refused "has no tag v" "${p12[@]}"
-git -C "$b" tag v0 && refused "has no tag v" "${p12[@]}" # a tag of another version
+touch "$b/notes.txt"
+refused "notes.txt" "${p12[@]}"
+rm "$b/notes.txt"
+git -C "$b" tag --points-at HEAD | xargs git -C "$b" tag -d >/dev/null
+refused "has no tag v" "${p12[@]}"
+git -C "$b" tag v0 # a tag of another version
+refused "has no tag v" "${p12[@]}"
