@@ -27,6 +27,8 @@ kit=${2:-all}
 usage() { echo "usage: $0 [5|6] [app|all] | windows | wine | msi | deb | sign | icon" >&2; exit 2; }
 # Making a Debian package: CPack runs file and dpkg-shlibdeps on what it packs.
 packaging=(dpkg-dev file desktop-file-utils)
+# Signing Windows files, with a key in a file or on a PKCS#11 token, and checksum lists.
+signing=(osslsigncode openssl libengine-pkcs11-openssl gnupg)
 
 packages=(cmake g++ make)
 case "$qt" in
@@ -36,9 +38,9 @@ case "$qt" in
         packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip) ;;
     wine) kit=wine
         packages=(wine64 unzip xvfb xauth xdotool xclip imagemagick icoutils liblnk-utils
-                  osslsigncode openssl libengine-pkcs11-openssl softhsm2 gnupg) ;;
+                  softhsm2 "${signing[@]}") ;;
     msi) kit=msi; packages=(wixl msitools python3) ;;
-    sign) kit=sign; packages=(osslsigncode openssl libengine-pkcs11-openssl gnupg) ;;
+    sign) kit=sign; packages=("${signing[@]}") ;;
     deb) kit=deb; packages+=("${packaging[@]}" lintian) ;;
     icon) kit=icon; packages=(librsvg2-bin icoutils) ;;
     *) usage ;;

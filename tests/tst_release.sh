@@ -13,6 +13,7 @@
 set -eEuo pipefail
 trap 'echo "tst_release.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 source=$1 out=$2 b="$2/other place"
+. "$source/packaging/common.sh" # version, as the release reads it
 rm -rf "$out"
 mkdir -p "$out/keys/tokens"
 cd "$out/keys"
@@ -35,9 +36,8 @@ token=(KESTRELFLASH_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so KESTRELFL
 copy() {
     mkdir "$1"
     tar -C "$source" --exclude=./build --exclude=./dist -c . | tar -C "$1" -x
-    local when version
+    local when
     when=$(git -C "$1" log -1 --format=%cd --date=raw)
-    version=$(sed -n 's/^project(Kestrelflash VERSION \([0-9.]*\).*/\1/p' "$1/CMakeLists.txt")
     git -C "$1" add -A
     git -C "$1" diff --cached --quiet || GIT_AUTHOR_DATE=$when GIT_COMMITTER_DATE=$when git -C "$1" \
         -c user.name=test -c user.email=test@kestrelflash.test commit -qm "the tree under test"
