@@ -1,9 +1,8 @@
 #include "avrupdatedialog.h"
 #include "hostconventions.h"
+#include "portbox.h"
 
 #include <QAbstractItemView>
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -30,59 +29,6 @@ Widget *addNamedWidget(QDialog *dialog, QBoxLayout *layout, const char *name)
     return widget;
 }
 
-// Qt's own combo box interface on Linux takes the current item for the box's
-// name, so a screen reader would announce "ttyUSB0" and never what the box is
-// for. The port box keeps its name, and tells its port as its value, on every host.
-class PortBoxAccessible : public QAccessibleWidget
-{
-public:
-    explicit PortBoxAccessible(QComboBox *box)
-        : QAccessibleWidget(box, QAccessible::ComboBox)
-    {
-    }
-
-    QString text(QAccessible::Text t) const override
-    {
-        return t == QAccessible::Value ? box()->currentText() : QAccessibleWidget::text(t);
-    }
-    QAccessible::State state() const override
-    {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.expandable = true;
-        state.expanded = box()->view()->isVisible();
-        return state;
-    }
-    // The drop-down list, as in Qt's own interface, so that its items can be read.
-    int childCount() const override { return 1; }
-    QAccessibleInterface *child(int index) const override
-    {
-        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
-    }
-    int indexOfChild(const QAccessibleInterface *child) const override
-    {
-        return child && child->object() == box()->view() ? 0 : -1;
-    }
-    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
-    void doAction(const QString &action) override
-    {
-        if (action == showMenuAction() || action == pressAction())
-            box()->showPopup();
-    }
-
-private:
-    QComboBox *box() const { return static_cast<QComboBox *>(widget()); }
-};
-
-QAccessibleInterface *portBoxAccessible(const QString &className, QObject *object)
-{
-    auto *box = qobject_cast<QComboBox *>(object);
-    if (className == QLatin1String("QComboBox") && box
-        && box->objectName() == QLatin1String("cbSerial")
-        && qobject_cast<AvrUpdateDialog *>(box->parentWidget()))
-        return new PortBoxAccessible(box);
-    return nullptr;
-}
-
 } // namespace
 
 void AvrUpdateDialogForm::setupForm(QDialog *dialog)
@@ -90,9 +36,6 @@ void AvrUpdateDialogForm::setupForm(QDialog *dialog)
     if (dialog->objectName().isEmpty())
         dialog->setObjectName(QStringLiteral("AvrUpdateDialog"));
     dialog->resize(541, 368);
-    // Installed again for each window, which Qt ignores; it must be in place
-    // before a screen reader first asks about the port box.
-    QAccessible::installFactory(portBoxAccessible);
 
     verticalLayout = new QVBoxLayout(dialog);
     verticalLayout->setSpacing(6);
@@ -106,6 +49,7 @@ void AvrUpdateDialogForm::setupForm(QDialog *dialog)
     lineEdit->setReadOnly(true);
     btnOpen = addNamedWidget<QPushButton>(dialog, horizontalLayout, "btnOpen");
     cbSerial = addNamedWidget<QComboBox>(dialog, horizontalLayout, "cbSerial");
+    preparePortBox(cbSerial);
     btnUpdate = addNamedWidget<QPushButton>(dialog, horizontalLayout, "btnUpdate");
     verticalLayout->addLayout(horizontalLayout);
 
@@ -138,6 +82,8 @@ void AvrUpdateDialogForm::retranslateForm(QDialog *dialog)
         QCoreApplication::translate("AvrUpdateDialog", "Serial port", nullptr));
     cbSerial->setAccessibleDescription(QCoreApplication::translate(
         "AvrUpdateDialog", "The serial port the board is connected to", nullptr));
+    cbSerial->view()->setAccessibleName(
+        QCoreApplication::translate("AvrUpdateDialog", "Serial ports", nullptr));
     btnUpdate->setAccessibleDescription(QCoreApplication::translate(
         "AvrUpdateDialog", "Write the hex image to the board through the serial port", nullptr));
     textEdit->setAccessibleName(
@@ -154,7 +100,7 @@ AvrUpdateDialog::AvrUpdateDialog(QWidget *parent)
     ui->setupForm(this);
     fillPortList();
 
-    process = new QProcess;
+    process = new ToolProcess;
     connect(process, SIGNAL(finished(int, QProcess::ExitStatus)), this, SLOT(processExist()));
     connect(process, SIGNAL(readyReadStandardOutput()), this, SLOT(readStandardOutput()));
     connect(process, SIGNAL(readyReadStandardError()), this, SLOT(readStandardError()));
@@ -182,7 +128,8 @@ void AvrUpdateDialog::fillPortList()
 {
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &port : ports)
-        ui->cbSerial->addItem(port.portName());
+        addPort(ui->cbSerial, port.portName(),
+                portDetails(port.description(), port.manufacturer()));
 }
 
 QString AvrUpdateDialog::showRememberedHexPath()
@@ -196,8 +143,10 @@ QString AvrUpdateDialog::showRememberedHexPath()
 void AvrUpdateDialog::processExist()
 {
     // The tool's own text has already told how the run went; only a character
-    // it left unfinished is still to be shown.
+    // it left unfinished is still to be shown, and why the program stopped it.
     finishToolOutput();
+    if (process->stopReason() != ToolProcess::Stop::None)
+        showNotice(stopNotice(process->stopReason()));
 }
 
 void AvrUpdateDialog::on_btnOpen_clicked()
@@ -214,12 +163,19 @@ void AvrUpdateDialog::on_btnOpen_clicked()
 
 void AvrUpdateDialog::on_btnUpdate_clicked()
 {
-    const ProgrammerAddress address = programmerAddress(
-        QDir::currentPath(), QCoreApplication::applicationDirPath(), ui->cbSerial->currentText());
+    // One run at a time: the port is the running tool's.
+    if (process->state() != QProcess::NotRunning) {
+        showNotice(tr("avrdude is still running: Update starts nothing until it ends. "
+                      "Closing the window stops it."));
+        return;
+    }
+    runPort = ui->cbSerial->currentText();
+    const ProgrammerAddress address =
+        programmerAddress(QDir::currentPath(), QCoreApplication::applicationDirPath(), runPort);
     const QStringList arguments = toolArguments(address.port, ui->lineEdit->text());
     qDebug() << "avr CMD: " << address.program << " " << arguments;
     // Each argument reaches the tool as it stands: no shell, no quoting.
-    process->start(address.program, arguments, QIODevice::ReadWrite);
+    process->startTool(address.program, arguments);
 }
 
 QStringList AvrUpdateDialog::toolArguments(const QString &port, const QString &hexPath)
@@ -239,12 +195,12 @@ QStringList AvrUpdateDialog::toolArguments(const QString &port, const QString &h
 
 void AvrUpdateDialog::readStandardOutput()
 {
-    showToolOutput(QProcess::StandardOutput, process->readAllStandardOutput());
+    showToolOutput(QProcess::StandardOutput, process->readOutput(QProcess::StandardOutput));
 }
 
 void AvrUpdateDialog::readStandardError()
 {
-    showToolOutput(QProcess::StandardError, process->readAllStandardError());
+    showToolOutput(QProcess::StandardError, process->readOutput(QProcess::StandardError));
 }
 
 void AvrUpdateDialog::showToolOutput(QProcess::ProcessChannel channel, const QByteArray &bytes)
@@ -298,14 +254,45 @@ void AvrUpdateDialog::reportToolFailure(QProcess::ProcessError error)
     QString line;
     if (error == QProcess::FailedToStart)
         line = tr("Could not start the programmer tool %1: %2");
-    else if (error == QProcess::Crashed)
+    // A tool this program stopped did not crash; processExist says why it was stopped.
+    else if (error == QProcess::Crashed && process->stopReason() == ToolProcess::Stop::None)
         line = tr("The programmer tool %1 ended abnormally: %2");
     else
         return;
     finishToolOutput();
-    line = line.arg(process->program(), process->errorString());
+    showNotice(line.arg(process->program(), process->errorString()));
+}
+
+QString AvrUpdateDialog::stopNotice(ToolProcess::Stop reason) const
+{
+    const ToolProcess::Limits &limits = process->limits();
+    switch (reason) {
+    case ToolProcess::Stop::NoAnswer:
+        return tr("No board answered on %1, so avrdude was stopped. Choose the board's port, "
+                  "check that it is plugged in, then press Update again.")
+            .arg(runPort);
+    case ToolProcess::Stop::WentQuiet:
+        return tr("avrdude printed nothing for %1 s and was stopped: the board on %2 no longer "
+                  "answers and may hold part of the image. Check the cable, then press Update "
+                  "again.")
+            .arg(limits.silenceMs / 1000.0)
+            .arg(runPort);
+    case ToolProcess::Stop::TookTooLong:
+        return tr("avrdude was still running after %1 minutes and was stopped: the board on %2 "
+                  "may hold part of the image. Check the cable, then press Update again.")
+            .arg(limits.runMs / 60000.0)
+            .arg(runPort);
+    case ToolProcess::Stop::None:
+        break;
+    }
+    return QString();
+}
+
+// A line of the window's own, in the console and on the debug channel. It starts
+// a line of its own, even after a partial line of output.
+void AvrUpdateDialog::showNotice(const QString &line)
+{
     qDebug().noquote() << line;
-    // The notice starts a line of its own, even after a partial line of output.
     const bool midLine = !outputLog.isEmpty() && !outputLog.endsWith(QLatin1Char('\n'))
         && !outputLog.endsWith(QLatin1Char('\r'));
     appendToLog((midLine ? QLatin1String("\n") : QLatin1String("")) + line + QLatin1Char('\n'));

@@ -2,9 +2,9 @@
 #define AVRUPDATEDIALOG_H
 
 #include "localtextdecoder.h"
+#include "toolprocess.h"
 
 #include <QDialog>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -62,10 +62,14 @@ private:
     void appendToLog(const QString &text, int shownAlready = 0);
     void appendToConsole(const QString &text);
     void reportToolFailure(QProcess::ProcessError error);
+    QString stopNotice(ToolProcess::Stop reason) const;
+    void showNotice(const QString &line);
 
     AvrUpdateDialogForm *ui;
-    QProcess *process;
+    ToolProcess *process;
     QString outputLog;
+    // The port of the run in progress or the last one, as the user chose it.
+    QString runPort;
     // One per channel: a character or a CR+LF pair split between two reads of
     // one channel must not be mixed up with the other channel's output.
     struct ToolChannel

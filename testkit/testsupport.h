@@ -2,15 +2,23 @@
 #define TESTSUPPORT_H
 
 #include "avrupdatedialog.h"
+#include "portbox.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 // Reaches the parts of the dialog that only the tests and benchmarks need to see.
 struct AvrUpdateDialogProbe
 {
     static AvrUpdateDialogForm &form(AvrUpdateDialog &dialog) { return *dialog.ui; }
     static QProcess *process(AvrUpdateDialog &dialog) { return dialog.process; }
+    static ToolProcess::Limits &limits(AvrUpdateDialog &dialog)
+    {
+        return dialog.process->runLimits;
+    }
     static void show(AvrUpdateDialog &d, QProcess::ProcessChannel channel, const QByteArray &b)
     {
         d.showToolOutput(channel, b);
@@ -35,15 +43,27 @@ struct Sandbox : QTemporaryDir
 };
 
 // Presses Enter on the focused Update, as a keyboard user does, with these ports
-// in the list; true once the run is over.
-inline bool update(AvrUpdateDialog &dialog, const QStringList &ports, int timeoutMs = 10000)
+// in the list, each described as a USB serial adapter is.
+inline void pressUpdate(AvrUpdateDialog &dialog, const QStringList &ports)
 {
     Probe::form(dialog).cbSerial->clear();
-    Probe::form(dialog).cbSerial->addItems(ports);
+    for (const QString &port : ports)
+        addPort(Probe::form(dialog).cbSerial, port, QStringLiteral("USB-SERIAL CH340 (wch.cn)"));
     Probe::form(dialog).btnUpdate->setFocus();
     QTest::keyClick(Probe::form(dialog).btnUpdate, Qt::Key_Return);
-    const auto runIsOver = [&] { return Probe::process(dialog)->state() == QProcess::NotRunning; };
-    return QTest::qWaitFor(runIsOver, timeoutMs);
+}
+
+inline bool runIsOver(AvrUpdateDialog &dialog, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return Probe::process(dialog)->state() == QProcess::NotRunning; },
+                           timeoutMs);
+}
+
+// Presses Update; true once the run is over.
+inline bool update(AvrUpdateDialog &dialog, const QStringList &ports, int timeoutMs = 10000)
+{
+    pressUpdate(dialog, ports);
+    return runIsOver(dialog, timeoutMs);
 }
 
 // Writes size random bytes to image, and the same as Intel HEX to hex.
@@ -64,5 +84,15 @@ inline QString startBoard(QProcess &board, const QString &flashFile)
     board.waitForReadyRead(10000);
     return QString(board.readAll()).section("port /dev/", 1).trimmed();
 }
+
+// A serial port that nobody answers: a pseudo-terminal whose other end stays
+// open and silent. Named as the window names ports ("pts/3").
+struct SilentPort
+{
+    SilentPort() { grantpt(fd), unlockpt(fd); }
+    ~SilentPort() { close(fd); }
+    QString name() const { return QString(ptsname(fd)).section("/dev/", 1); }
+    const int fd = posix_openpt(O_RDWR | O_NOCTTY);
+};
 
 #endif // TESTSUPPORT_H

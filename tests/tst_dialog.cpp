@@ -1,6 +1,8 @@
 #include "hostconventions.h"
 #include "testsupport.h"
 
+Q_DECLARE_METATYPE(ToolProcess::Limits)
+
 // The update window with a stand-in for avrdude, with no tool at all, and with
 // Debian's avrdude and a simulated board.
 class tst_Dialog : public QObject
@@ -11,11 +13,14 @@ private slots:
     void consoleShowsOutputAsTheToolWroteIt_data();
     void consoleShowsOutputAsTheToolWroteIt();
     void chosenFileIsRememberedAndACancelChangesNothing();
-    void screenReaderNamesEachControlForWhatItIs();
+    void tabReachesFiveControlsEachNamedForWhatItIs();
+    void openPortListSaysWhichPortIsTheBoard();
     void toolIsFoundInItsOrder_data();
     void toolIsFoundInItsOrder();
     void toolRunsAsAskedAndItsEndIsShown_data();
     void toolRunsAsAskedAndItsEndIsShown();
+    void hopelessRunEndsByItselfAndSaysWhy_data();
+    void hopelessRunEndsByItselfAndSaysWhy();
     void closingDuringARunLeavesNoToolBehind();
     void realUpdateLeavesTheImageInTheChip();
 };
@@ -104,22 +109,30 @@ void tst_Dialog::chosenFileIsRememberedAndACancelChangesNothing()
     QCOMPARE(Probe::form(restarted).lineEdit->text(), firmware);
 }
 
-// Names as a screen reader reads them through Qt's accessibility interfaces.
-void tst_Dialog::screenReaderNamesEachControlForWhatItIs()
+// The controls a keyboard user meets, in Tab order, named as a screen reader
+// reads them through Qt's accessibility interfaces.
+void tst_Dialog::tabReachesFiveControlsEachNamedForWhatItIs()
 {
     Sandbox sandbox;
     AvrUpdateDialog dialog;
+    dialog.show();
     const auto reader = [](QWidget *widget) {
         return QAccessible::queryAccessibleInterface(widget);
     };
     QComboBox *portBox = Probe::form(dialog).cbSerial;
     portBox->clear();
-    portBox->addItems({"ttyUSB0", "ttyACM0"});
+    for (const QString port : {"ttyUSB0", "ttyACM0"})
+        addPort(portBox, port, "USB-SERIAL CH340 (wch.cn)");
     Probe::append(dialog, "avrdude: 262144 bytes of flash verified\n");
+    QWidget *first = Probe::form(dialog).lineEdit;
+    first->setFocus();
     QStringList names;
-    for (QWidget *control : dialog.findChildren<QWidget *>())
-        if (control->focusPolicy() & Qt::TabFocus)
-            names << reader(control)->text(QAccessible::Name);
+    for (QWidget *control = first; names.size() < 10;) {
+        names << reader(control)->text(QAccessible::Name);
+        QTest::keyClick(control, Qt::Key_Tab);
+        if ((control = dialog.focusWidget()) == first)
+            break;
+    }
     // Output changes the console's text, never its name.
     const QString all = names.join('|');
     QVERIFY2(names.size() == 5 && !names.contains(QString()) && names.removeDuplicates() == 0
@@ -128,6 +141,36 @@ void tst_Dialog::screenReaderNamesEachControlForWhatItIs()
     // The port box says what it is for; the chosen port is its value.
     QCOMPARE(reader(portBox)->text(QAccessible::Value), QString("ttyUSB0"));
     QVERIFY(!reader(portBox)->text(QAccessible::Name).contains("tty"));
+}
+
+// Open, the list says what each port is; the box and avrdude still get the bare name.
+void tst_Dialog::openPortListSaysWhichPortIsTheBoard()
+{
+    Sandbox sandbox;
+    AvrUpdateDialog dialog;
+    dialog.show();
+    QComboBox *portBox = Probe::form(dialog).cbSerial;
+    portBox->clear();
+    const QStringList shown{"COM1 \u2014 Communications Port (Standard port types)",
+                            "COM4 \u2014 Standard Serial over Bluetooth link (Microsoft)",
+                            "COM7 \u2014 USB-SERIAL CH340 (wch.cn)", "COM9 \u2014 FTDI", "COM12"};
+    addPort(portBox, "COM1", portDetails("Communications Port", "(Standard port types)"));
+    addPort(portBox, "COM4", portDetails("Standard Serial over Bluetooth link", "Microsoft"));
+    addPort(portBox, "COM7", portDetails("USB-SERIAL CH340", "wch.cn"));
+    addPort(portBox, "COM9", portDetails({}, "FTDI"));
+    addPort(portBox, "COM12", portDetails({}, {}));
+    portBox->showPopup();
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(portBox->view());
+    QTRY_VERIFY(portBox->view()->isVisible());
+    QStringList heard;
+    for (int row = 0; row < list->childCount(); ++row)
+        heard << list->child(row)->text(QAccessible::Name);
+    QCOMPARE(heard, shown);
+    // Wide enough for the longest description, whatever the style's own sizing.
+    QVERIFY(portBox->view()->viewport()->width()
+            >= portBox->view()->fontMetrics().horizontalAdvance(shown[1]));
+    portBox->hidePopup();
+    QCOMPARE(portBox->currentText(), QString("COM1"));
 }
 
 // Stands in for avrdude: records its working folder and arguments, then runs these lines.
@@ -179,20 +222,32 @@ void tst_Dialog::toolIsFoundInItsOrder()
 void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
 {
     QTest::addColumn<QByteArray>("tool"); // the fake tool's lines; empty: there is no tool
+    QTest::addColumn<ToolProcess::Limits>("limits");
     QTest::addColumn<QString>("shown"); // the whole console, a pattern; %1 is the tool's path
+    const ToolProcess::Limits shipped;
 
     QTest::newRow("character cut on standard error at exit")
-        << QByteArray("printf 'done\\303' >&2") << QString::fromUtf8("^done\uFFFD$");
+        << QByteArray("printf 'done\\303' >&2") << shipped << QString::fromUtf8("^done\uFFFD$");
     QTest::newRow("crash after a partial line")
-        << QByteArray("printf 'Writing | #\\342'; kill -SEGV $$")
+        << QByteArray("printf 'Writing | #\\342'; kill -SEGV $$") << shipped
         << QString::fromUtf8(
                "^Writing \\| #\uFFFD\nThe programmer tool %1 ended abnormally: .+\n$");
-    QTest::newRow("no tool") << QByteArray() << "^Could not start the programmer tool %1: .+\n$";
+    QTest::newRow("no tool") << QByteArray() << shipped
+                             << "^Could not start the programmer tool %1: .+\n$";
+    // As avrdude 7.3 and later do on a port nobody answers: the run ends, nothing is added.
+    QTest::newRow("gives up by itself") << QByteArray("echo 'avrdude error: timeout' >&2; exit 1")
+                                        << shipped << "^avrdude error: timeout\n$";
+    QTest::newRow("runs on past the time limit, deaf to SIGTERM")
+        << QByteArray("trap '' TERM; while :; do printf '#'; /bin/sleep 0.1; done")
+        << ToolProcess::Limits{20000, 30000, 1000}
+        << "^#+\navrdude was still running after [0-9.]+ minutes and was stopped: the board on "
+           "ttyUSB0 may hold part of the image\\. Check the cable, then press Update again\\.\n$";
 }
 
 void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
 {
     QFETCH(QByteArray, tool);
+    QFETCH(ToolProcess::Limits, limits);
     QFETCH(QString, shown);
     Sandbox sandbox;
     // The only avrdude there is, if any, is the one on PATH.
@@ -206,6 +261,7 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
     const QString hexPath = QString::fromUtf8("/tmp/my fw/\"q\" 'a';$(touch x) Überflüge €.hex");
     QSettings().setValue("HexPath", hexPath);
     AvrUpdateDialog dialog;
+    Probe::limits(dialog) = limits;
     // Where the first debug message of the run came from, and what it said.
     static QString firstMessage;
     firstMessage.clear();
@@ -229,6 +285,61 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
                      + "\n[-p] [m2560] [-D] [-P] [/dev/ttyUSB0] [-c] [stk500v2] [-b] "
                        "[115200] [-U] [flash:w:"
                      + hexPath + ":i] ");
+}
+
+void tst_Dialog::hopelessRunEndsByItselfAndSaysWhy_data()
+{
+    QTest::addColumn<bool>("unplugged"); // the board goes mid-write; else nobody ever answers
+    QTest::addColumn<ToolProcess::Limits>("limits"); // short, so that the test takes seconds
+    QTest::addColumn<QString>("lastLine"); // %1 is the port
+    QTest::newRow("board unplugged mid-write")
+        << true << ToolProcess::Limits{2000, 30000, 120000}
+        << "avrdude printed nothing for 2 s and was stopped: the board on %1 no longer answers "
+           "and may hold part of the image. Check the cable, then press Update again.";
+    // avrdude 7.1 reports its first timeout after 5 s.
+    QTest::newRow("nobody answers") << false << ToolProcess::Limits{20000, 1000, 120000}
+                                    << "No board answered on %1, so avrdude was stopped. Choose "
+                                       "the board's port, check that it is plugged in, then "
+                                       "press Update again.";
+}
+
+// Debian's avrdude 7.1 runs for ever on a port that went away, and for minutes on
+// one where nobody answers.
+void tst_Dialog::hopelessRunEndsByItselfAndSaysWhy()
+{
+    QFETCH(bool, unplugged);
+    QFETCH(ToolProcess::Limits, limits);
+    QFETCH(QString, lastLine);
+    Sandbox sandbox; // avrdude is Debian's, on PATH
+    QVERIFY(makeImage(64 * 1024, "board.bin", "board.hex"));
+    QSettings().setValue("HexPath", QDir::current().absoluteFilePath("board.hex"));
+    QProcess board;
+    const SilentPort nobody;
+    const QString port = unplugged ? startBoard(board, "flash.bin") : nobody.name();
+    AvrUpdateDialog dialog;
+    Probe::limits(dialog) = limits;
+    const QTextEdit *console = Probe::form(dialog).textEdit;
+    pressUpdate(dialog, {port});
+    const qint64 tool = Probe::process(dialog)->processId();
+    // Pressed again, it says so and starts nothing, and the run goes on.
+    QTest::keyClick(Probe::form(dialog).btnUpdate, Qt::Key_Return);
+    QTest::keyClick(Probe::form(dialog).btnUpdate, Qt::Key_Space);
+    if (unplugged) {
+        QTRY_VERIFY_WITH_TIMEOUT(console->toPlainText().contains("Writing | #"), 20000);
+        board.kill();
+    }
+    QVERIFY(runIsOver(dialog, 20000));
+    const QString stillRunning = "avrdude is still running: Update starts nothing until it ends. "
+                                 "Closing the window stops it.";
+    const QStringList lines = console->toPlainText().split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.count(stillRunning) == 2 && lines.lastIndexOf(stillRunning) < lines.size() - 2
+                 && lines.last() == lastLine.arg(port) && !lines.join('\n').contains("abnormally"),
+             qPrintable(lines.join('\n')));
+    // The stopped tool is gone, and the next press starts a run at once.
+    QVERIFY(!QFileInfo::exists(QString("/proc/%1").arg(tool)));
+    QTest::keyClick(Probe::form(dialog).btnUpdate, Qt::Key_Return);
+    QVERIFY(Probe::process(dialog)->state() != QProcess::NotRunning);
+    QVERIFY(console->toPlainText().endsWith(lastLine.arg(port) + '\n'));
 }
 
 void tst_Dialog::closingDuringARunLeavesNoToolBehind()
@@ -260,8 +371,10 @@ void tst_Dialog::realUpdateLeavesTheImageInTheChip()
     AvrUpdateDialog dialog;
     // The serial port list leaves out pseudo-terminals, so the board's port is put in by hand.
     QVERIFY(update(dialog, {port}, 180000));
+    // The run ends with avrdude's own last words: none of the window's limits cut it short.
     const QString console = Probe::form(dialog).textEdit->toPlainText();
-    QVERIFY2(console.contains(QString("%1 bytes of flash verified").arg(size)),
+    QVERIFY2(console.contains(QString("%1 bytes of flash verified").arg(size))
+                 && console.trimmed().endsWith("Thank you."),
              qPrintable(console));
 
     board.terminate();

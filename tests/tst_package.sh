@@ -2,8 +2,9 @@
 # The Debian package made from this build: the program, its menu entry, icon and manual page
 # at their places, avrdude among its dependencies; the program unpacked from it,
 # started from a folder without tools/, opens its window in a real X server, where
-# a screen reader finds every button, box and text field named, and Escape ends
-# it with exit code 0. Run under xvfb-run and dbus-run-session.
+# a screen reader finds every button, box, text field and port named, and Escape
+# ends it with exit code 0. Killed with SIGKILL mid-run, it takes avrdude with it
+# within 2 s. Run under xvfb-run and dbus-run-session.
 #   tst_package.sh BUILD_FOLDER
 set -eu
 tmp=$(mktemp -d)
@@ -13,24 +14,49 @@ dpkg-deb -f "$tmp"/kestrelflash_*_amd64.deb Depends | grep -w avrdude
 dpkg-deb -x "$tmp"/kestrelflash_*_amd64.deb "$tmp/root"
 ls "$tmp"/root/usr/share/{icons/hicolor/scalable/apps/kestrelflash.svg,man/man1/kestrelflash.1.gz}
 desktop-file-validate "$tmp/root/usr/share/applications/kestrelflash.desktop"
-export XDG_RUNTIME_DIR=$tmp QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-(cd "$tmp" && XDG_CONFIG_HOME=$tmp/config exec "$tmp/root/usr/bin/kestrelflash") &
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
-# The window as Orca reads it: over the AT-SPI bus, with the names it announces.
+export XDG_RUNTIME_DIR=$tmp QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME=$tmp/config
+# Starts the program from a folder without tools/ and waits for its window.
+start() {
+    (cd "$tmp" && exec "$tmp/root/usr/bin/kestrelflash") &
+    program=$!
+    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
+}
+start
+# The window as Orca reads it: over the AT-SPI bus, with the names it announces,
+# then the port list as it opens.
 /usr/bin/python3 - <<'READER'
 import sys, time, pyatspi
 for _ in range(100):
     apps = [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "Kestrelflash"]
     if apps: break
     time.sleep(0.1)
-controls = []
-def show(node, depth=0):
+def show(node, roles, depth=0):
     print("  " * depth + "%s: %r" % (node.getRoleName(), node.name))
-    if node.getRole() in (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_TEXT):
-        controls.append(node.name)
-    for child in node: show(child, depth + 1)
-for window in (apps or sys.exit("the program is not on the AT-SPI bus"))[0]: show(window)
-sys.exit(0 if len(controls) == 5 and all(controls) else "a control above has no name")
+    names = [node.name] if node.getRole() in roles else []
+    return names + [name for child in node for name in show(child, roles, depth + 1)]
+controls = show((apps or sys.exit("the program is not on the AT-SPI bus"))[0][0],
+                (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_TEXT))
+if len(controls) != 5 or not all(controls): sys.exit("a control above has no name")
+box = pyatspi.findDescendant(apps[0], lambda node: node.getRole() == pyatspi.ROLE_COMBO_BOX)
+box.queryAction().doAction(0)
+for _ in range(100):
+    if box.getState().contains(pyatspi.STATE_EXPANDED): break
+    time.sleep(0.1)
+else: sys.exit("the port list does not open")
+print("the port list, opened:")
+entries = show(box, (pyatspi.ROLE_LIST, pyatspi.ROLE_LIST_ITEM))
+sys.exit(0 if len(entries) > 1 and all(entries) else "the port list or a port in it has no name")
 READER
-xdotool windowfocus --sync "${window:?no window}" key Escape
-wait $!
+xdotool windowfocus --sync "${window:?no window}" key Escape Escape
+wait $program
+
+# Killed outright, the program takes avrdude with it: here a stand-in that waits.
+tool=$tmp/root/usr/bin/tools/avrdude
+mkdir "${tool%/*}" && printf '#!/bin/sh\necho $$ >"$0.pid"\nexec sleep 600\n' >"$tool" && chmod +x "$tool"
+start
+xdotool windowfocus --sync "${window:?no window}" key Tab Tab Tab space
+timeout 10 sh -c 'until [ -s "$0.pid" ]; do sleep 0.1; done' "$tool"
+pid=$(cat "$tool.pid") && kill -0 "$pid"
+kill -KILL $program
+# Exited: gone, or a zombie that its new parent has yet to reap.
+timeout 2 bash -c 'while [ -e /proc/$0 ] && [[ $(</proc/$0/stat) != *") Z "* ]]; do sleep 0.05; done' "$pid"

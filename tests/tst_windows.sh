@@ -6,7 +6,8 @@
 # into a simulated board from folders named in scripts outside the system's
 # code page, and shows the path as written; finds its tool beside itself when started elsewhere,
 # scales with the display, says so when its tool is missing, and closes with exit
-# code 0 each time. Uninstalling leaves only the user's setting.
+# code 0 each time. On a port nobody answers it stops avrdude.exe and says so;
+# killed, it takes avrdude.exe with it. Uninstalling leaves only the user's setting.
 #   xvfb-run tst_windows.sh DIST VERSION VIRTUALBOARD BOOTLOADER
 # With KESTRELFLASH_WINDOWS_PICTURE set, it saves the window after the update there.
 set -eEu
@@ -73,7 +74,28 @@ update
 [ -z "${KESTRELFLASH_WINDOWS_PICTURE:-}" ] \
     || { xdotool click 1 sleep 1; import -window "$window" "$KESTRELFLASH_WINDOWS_PICTURE"; }
 wine_close
-kill $board && wait $board; cmp -n 65536 "$firmware/board.bin" "$tmp/flash.bin"
+
+# The pid of a running avrdude.exe, once there is one; and whether a process has
+# exited within some seconds (init may reap it later).
+running_tool() {
+    for _ in $(seq 300); do
+        for pid in $(pgrep -f 'avrdude\.exe'); do
+            [[ $(<"/proc/$pid/stat") != *") Z "* ]] && echo "$pid" && return
+        done 2>/dev/null; sleep 0.2
+    done; false
+}
+exits_within() { timeout "$2" bash -c 'while [ -e "/proc/$0" ] && [[ $(<"/proc/$0/stat") != *") Z "* ]]; do sleep 0.05; done' "$1" 2>/dev/null; }
+# With the board stopped nobody answers on COM12: the window stops avrdude.exe
+# and says so. Killed, the program takes the next avrdude.exe with it.
+kill -STOP $board
+wine_start "$tmp" "$portable/kestrelflash.exe"
+xdotool key Tab Tab type COM12 && xdotool key Tab Return
+console_shows "^No board answered on COM12, so avrdude was stopped\. "
+xdotool key shift+Tab Return
+tool=$(running_tool)
+kill -KILL "$(pgrep -f 'kestrelflash\.exe')"
+exits_within "$tool" 2
+kill -CONT $board && kill $board && wait $board; cmp -n 65536 "$firmware/board.bin" "$tmp/flash.bin"
 
 # At 150 % the window is drawn 1.5 times as large.
 wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f && wineserver -w

@@ -1,0 +1,164 @@
+#include "toolprocess.h"
+
+#include <QCoreApplication>
+
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+#endif
+
+#ifdef Q_OS_LINUX
+namespace {
+
+// Runs in the child between fork and exec. The kernel kills the tool when the
+// program ends in any way, SIGKILL and crashes included; a program that is
+// already gone by now can no longer be noticed, so the tool does not start.
+void dieWithProgram(qint64 programPid)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != programPid)
+        _exit(1);
+}
+
+} // namespace
+#endif
+
+ToolProcess::ToolProcess(QObject *parent)
+    : QProcess(parent)
+    , programPid(QCoreApplication::applicationPid())
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) && defined(Q_OS_LINUX)
+    setChildProcessModifier([pid = programPid] { dieWithProgram(pid); });
+#endif
+    limitTimer.setSingleShot(true);
+    connect(&limitTimer, &QTimer::timeout, this, &ToolProcess::checkLimits);
+    connect(this, &QProcess::stateChanged, this, [this](QProcess::ProcessState state) {
+        if (state == QProcess::NotRunning)
+            limitTimer.stop();
+    });
+}
+
+ToolProcess::~ToolProcess()
+{
+#ifdef Q_OS_WIN
+    // Closing the last handle to the job ends a tool that still runs.
+    if (job)
+        CloseHandle(job);
+#endif
+}
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0) && defined(Q_OS_LINUX)
+void ToolProcess::setupChildProcess()
+{
+    dieWithProgram(programPid);
+}
+#endif
+
+void ToolProcess::startTool(const QString &program, const QStringList &arguments)
+{
+    stop = Stop::None;
+    signedOn = reportedTimeout = false;
+    unscannedTail.clear();
+    lastOutputMs = 0;
+    runClock.start();
+    start(program, arguments, QIODevice::ReadWrite);
+    keepInJob();
+    if (state() != NotRunning)
+        armLimitTimer(0);
+}
+
+QByteArray ToolProcess::readOutput(ProcessChannel channel)
+{
+    const QByteArray bytes =
+        channel == StandardOutput ? readAllStandardOutput() : readAllStandardError();
+    noteOutput(bytes);
+    return bytes;
+}
+
+void ToolProcess::noteOutput(const QByteArray &bytes)
+{
+    if (bytes.isEmpty() || state() == NotRunning)
+        return;
+    lastOutputMs = runClock.elapsed();
+    if (signedOn)
+        return;
+    // Every avrdude says this once the board has answered, and names each wait
+    // for an answer that never came a timeout.
+    const QByteArray text = unscannedTail + bytes.toLower();
+    signedOn = text.contains("initialized and ready");
+    reportedTimeout = reportedTimeout || text.contains("timeout");
+    unscannedTail = text.right(20);
+    if (!signedOn && reportedTimeout && lastOutputMs >= runLimits.signOnMs)
+        stopTool(Stop::NoAnswer);
+}
+
+void ToolProcess::checkLimits()
+{
+    if (state() == NotRunning)
+        return;
+    const qint64 now = runClock.elapsed();
+    if (now >= runLimits.runMs)
+        return stopTool(Stop::TookTooLong);
+    // Before it has signed on, a board that keeps quiet is no board at all.
+    if (now - lastOutputMs >= runLimits.silenceMs)
+        return stopTool(signedOn ? Stop::WentQuiet : Stop::NoAnswer);
+    if (!signedOn && reportedTimeout && now >= runLimits.signOnMs)
+        return stopTool(Stop::NoAnswer);
+    armLimitTimer(now);
+}
+
+// One timer for the nearest limit; output only moves the silence limit on, and
+// the timer finds that out when it fires.
+void ToolProcess::armLimitTimer(qint64 now)
+{
+    qint64 due = qMin<qint64>(runLimits.runMs, lastOutputMs + runLimits.silenceMs);
+    if (!signedOn && now < runLimits.signOnMs)
+        due = qMin<qint64>(due, runLimits.signOnMs);
+    limitTimer.start(int(qMax<qint64>(due - now, 0)));
+}
+
+void ToolProcess::stopTool(Stop reason)
+{
+    stop = reason;
+    limitTimer.stop();
+    // Not terminate(): avrdude spinning on a vanished port must go at once.
+    kill();
+}
+
+// A Windows COM port is the tool's alone while it runs, so the tool must end
+// with the program even when the program is killed: the job ends whatever is
+// in it once its last handle closes, and the program holds the only one.
+void ToolProcess::keepInJob()
+{
+#ifdef Q_OS_WIN
+    if (!job) {
+        // No security attributes: the handle is not inherited, so no tool holds the job open.
+        job = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (job
+            && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                        sizeof limits)) {
+            CloseHandle(job);
+            job = nullptr;
+        }
+    }
+    const DWORD pid = DWORD(processId());
+    // Without a job (Windows 7 has no nested jobs) the tool still runs; the window
+    // still stops it when it closes.
+    HANDLE tool =
+        job && pid ? OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, pid) : nullptr;
+    if (tool) {
+        AssignProcessToJobObject(job, tool);
+        CloseHandle(tool);
+    }
+#endif
+}

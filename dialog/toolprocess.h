@@ -1,0 +1,67 @@
+#ifndef TOOLPROCESS_H
+#define TOOLPROCESS_H
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+
+// The programmer tool's process. The tool never outlives the program, however
+// the program ends, and a run that can no longer succeed is stopped: avrdude
+// itself gives up on a port nobody answers only after minutes, and spins for
+// ever on a board unplugged mid-write.
+class ToolProcess : public QProcess
+{
+    Q_OBJECT
+
+public:
+    enum class Stop { None, NoAnswer, WentQuiet, TookTooLong };
+    struct Limits
+    {
+        // A normal run prints at least every second: a '#' every 2 % of the image.
+        int silenceMs = 20000;
+        // A board signs on within a second or two; one that has not, while avrdude
+        // reports timeouts, is not there. avrdude.exe reports one every 10 s.
+        int signOnMs = 30000;
+        // A whole image writes and verifies in about a minute.
+        int runMs = 5 * 60000;
+    };
+
+    explicit ToolProcess(QObject *parent = nullptr);
+    ~ToolProcess() override;
+
+    void startTool(const QString &program, const QStringList &arguments);
+    // All the tool's output is read through here, so that the limits see it.
+    QByteArray readOutput(ProcessChannel channel);
+    // Why the last run was stopped by this program, or None.
+    Stop stopReason() const { return stop; }
+    const Limits &limits() const { return runLimits; }
+
+protected:
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0) && defined(Q_OS_LINUX)
+    void setupChildProcess() override;
+#endif
+
+private:
+    void noteOutput(const QByteArray &bytes);
+    void checkLimits();
+    void armLimitTimer(qint64 now);
+    void stopTool(Stop reason);
+    void keepInJob();
+
+    Limits runLimits;
+    QTimer limitTimer;
+    QElapsedTimer runClock;
+    qint64 lastOutputMs = 0;
+    bool signedOn = false;
+    bool reportedTimeout = false;
+    // The end of the last read, so that a word split between two reads is found.
+    QByteArray unscannedTail;
+    Stop stop = Stop::None;
+    qint64 programPid = 0;
+    void *job = nullptr; // Windows: the job that ends the tool with the program
+
+    friend struct AvrUpdateDialogProbe;
+};
+
+#endif // TOOLPROCESS_H
