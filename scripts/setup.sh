@@ -21,32 +21,37 @@
 #              token) and checksum lists needs
 #   scripts/setup.sh icon
 #              what drawing the Windows icon from its SVG needs
+#   scripts/setup.sh debian13
+#              what scripts/test-debian13.sh needs to make its Debian 13 root
 set -eu
 qt=${1:-5}
 kit=${2:-all}
-usage() { echo "usage: $0 [5|6] [app|all] | windows | wine | msi | deb | sign | icon" >&2; exit 2; }
+usage() { echo "usage: $0 [5|6] [app|all] | windows | wine | msi | deb | sign | icon | debian13" >&2; exit 2; }
 # Making a Debian package: CPack runs file and dpkg-shlibdeps on what it packs.
 packaging=(dpkg-dev file desktop-file-utils)
 # Signing Windows files, with a key in a file or on a PKCS#11 token, and checksum lists.
 signing=(osslsigncode openssl libengine-pkcs11-openssl gnupg)
+# Every kit that makes shipped files has git: they carry the commit's time.
 
 packages=(cmake g++ make)
 case "$qt" in
     5) packages+=(avrdude qtbase5-dev libqt5serialport5-dev) ;;
     6) packages+=(avrdude qt6-base-dev qt6-serialport-dev) ;;
     windows) kit=windows
-        packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip) ;;
+        packages+=(g++-mingw-w64-x86-64-posix dpkg-dev flex bison perl python3 zip git) ;;
+    # The release test makes releases; pgrep finds the Windows programs Wine runs.
     wine) kit=wine
         packages=(wine64 unzip xvfb xauth xdotool xclip imagemagick icoutils liblnk-utils
-                  softhsm2 "${signing[@]}") ;;
-    msi) kit=msi; packages=(wixl msitools python3) ;;
-    sign) kit=sign; packages=("${signing[@]}") ;;
-    deb) kit=deb; packages+=("${packaging[@]}" lintian) ;;
+                  softhsm2 "${signing[@]}" git procps) ;;
+    msi) kit=msi; packages=(wixl msitools python3 git) ;;
+    sign) kit=sign; packages=("${signing[@]}" git) ;;
+    deb) kit=deb; packages+=("${packaging[@]}" lintian git) ;;
     icon) kit=icon; packages=(librsvg2-bin icoutils) ;;
+    debian13) kit=debian13; packages=(debootstrap git) ;;
     *) usage ;;
 esac
 case "$kit" in
-    app|windows|wine|msi|deb|sign|icon) ;;
+    app|windows|wine|msi|deb|sign|icon|debian13) ;;
     all) packages+=(xvfb xauth xdotool dbus-daemon at-spi2-core python3-pyatspi
                     libsimavr-dev libsimavrparts1 arduino-core-avr "${packaging[@]}") ;;
     *) usage ;;
