@@ -272,7 +272,7 @@ QString AvrUpdateDialog::stopNotice(ToolProcess::Stop reason) const
                   "check that it is plugged in, then press Update again.")
             .arg(runPort);
     case ToolProcess::Stop::WentQuiet:
-        return tr("avrdude printed nothing for %1 s and was stopped: the board on %2 no longer "
+        return tr("avrdude made no progress for %1 s and was stopped: the board on %2 no longer "
                   "answers and may hold part of the image. Check the cable, then press Update "
                   "again.")
             .arg(limits.silenceMs / 1000.0)

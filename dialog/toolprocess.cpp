@@ -65,9 +65,9 @@ void ToolProcess::setupChildProcess()
 void ToolProcess::startTool(const QString &program, const QStringList &arguments)
 {
     stop = Stop::None;
-    signedOn = reportedTimeout = false;
-    unscannedTail.clear();
-    lastOutputMs = 0;
+    signedOn = false;
+    partialLine.clear();
+    lastProgressMs = 0;
     runClock.start();
     start(program, arguments, QIODevice::ReadWrite);
     keepInJob();
@@ -85,19 +85,30 @@ QByteArray ToolProcess::readOutput(ProcessChannel channel)
 
 void ToolProcess::noteOutput(const QByteArray &bytes)
 {
-    if (bytes.isEmpty() || state() == NotRunning)
+    if (state() == NotRunning)
         return;
-    lastOutputMs = runClock.elapsed();
-    if (signedOn)
-        return;
-    // Every avrdude says this once the board has answered, and names each wait
-    // for an answer that never came a timeout.
-    const QByteArray text = unscannedTail + bytes.toLower();
-    signedOn = text.contains("initialized and ready");
-    reportedTimeout = reportedTimeout || text.contains("timeout");
-    unscannedTail = text.right(20);
-    if (!signedOn && reportedTimeout && lastOutputMs >= runLimits.signOnMs)
-        stopTool(Stop::NoAnswer);
+    const qint64 now = runClock.elapsed();
+    // A progress mark counts at once: the line it is on ends only at 100 %.
+    if (bytes.contains('#'))
+        lastProgressMs = now;
+    partialLine += bytes;
+    for (int end; (end = partialLine.indexOf('\n')) >= 0;) {
+        noteLine(partialLine.left(end), now);
+        partialLine.remove(0, end + 1);
+    }
+    // What a line is shows at its start; a tool that never ends one costs no more.
+    partialLine.truncate(512);
+}
+
+void ToolProcess::noteLine(const QByteArray &line, qint64 now)
+{
+    const QByteArray text = line.trimmed().toLower();
+    // Every avrdude says so once the board has answered, and names what went
+    // wrong an error or a timeout.
+    if (text.contains("initialized and ready"))
+        signedOn = true;
+    if (!text.isEmpty() && !text.contains("error") && !text.contains("timeout"))
+        lastProgressMs = now;
 }
 
 void ToolProcess::checkLimits()
@@ -107,21 +118,17 @@ void ToolProcess::checkLimits()
     const qint64 now = runClock.elapsed();
     if (now >= runLimits.runMs)
         return stopTool(Stop::TookTooLong);
-    // Before it has signed on, a board that keeps quiet is no board at all.
-    if (now - lastOutputMs >= runLimits.silenceMs)
+    // Before it has signed on, a board that never answers is no board at all.
+    if (now - lastProgressMs >= runLimits.silenceMs)
         return stopTool(signedOn ? Stop::WentQuiet : Stop::NoAnswer);
-    if (!signedOn && reportedTimeout && now >= runLimits.signOnMs)
-        return stopTool(Stop::NoAnswer);
     armLimitTimer(now);
 }
 
-// One timer for the nearest limit; output only moves the silence limit on, and
+// One timer for the nearest limit; progress only moves the silence limit on, and
 // the timer finds that out when it fires.
 void ToolProcess::armLimitTimer(qint64 now)
 {
-    qint64 due = qMin<qint64>(runLimits.runMs, lastOutputMs + runLimits.silenceMs);
-    if (!signedOn && now < runLimits.signOnMs)
-        due = qMin<qint64>(due, runLimits.signOnMs);
+    const qint64 due = qMin<qint64>(runLimits.runMs, lastProgressMs + runLimits.silenceMs);
     limitTimer.start(int(qMax<qint64>(due - now, 0)));
 }
 

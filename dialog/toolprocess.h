@@ -8,8 +8,9 @@
 
 // The programmer tool's process. The tool never outlives the program, however
 // the program ends, and a run that can no longer succeed is stopped: avrdude
-// itself gives up on a port nobody answers only after minutes, and spins for
-// ever on a board unplugged mid-write.
+// itself gives up on a port nobody answers only after minutes, and on a board
+// unplugged mid-write it spins for ever in silence, or, on Windows, complains
+// for ever.
 class ToolProcess : public QProcess
 {
     Q_OBJECT
@@ -18,11 +19,10 @@ public:
     enum class Stop { None, NoAnswer, WentQuiet, TookTooLong };
     struct Limits
     {
-        // A normal run prints at least every second: a '#' every 2 % of the image.
+        // A normal run makes progress at least every second: a '#' every 2 % of
+        // the image. Errors and timeouts are none, and a board that has not signed
+        // on by then is not there.
         int silenceMs = 20000;
-        // A board signs on within a second or two; one that has not, while avrdude
-        // reports timeouts, is not there. avrdude.exe reports one every 10 s.
-        int signOnMs = 30000;
         // A whole image writes and verifies in about a minute.
         int runMs = 5 * 60000;
     };
@@ -44,6 +44,7 @@ protected:
 
 private:
     void noteOutput(const QByteArray &bytes);
+    void noteLine(const QByteArray &line, qint64 now);
     void checkLimits();
     void armLimitTimer(qint64 now);
     void stopTool(Stop reason);
@@ -52,11 +53,10 @@ private:
     Limits runLimits;
     QTimer limitTimer;
     QElapsedTimer runClock;
-    qint64 lastOutputMs = 0;
+    qint64 lastProgressMs = 0;
     bool signedOn = false;
-    bool reportedTimeout = false;
-    // The end of the last read, so that a word split between two reads is found.
-    QByteArray unscannedTail;
+    // The line still being written, judged once it is whole.
+    QByteArray partialLine;
     Stop stop = Stop::None;
     qint64 programPid = 0;
     void *job = nullptr; // Windows: the job that ends the tool with the program

@@ -239,9 +239,19 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
                                         << shipped << "^avrdude error: timeout\n$";
     QTest::newRow("runs on past the time limit, deaf to SIGTERM")
         << QByteArray("trap '' TERM; while :; do printf '#'; /bin/sleep 0.1; done")
-        << ToolProcess::Limits{20000, 30000, 1000}
+        << ToolProcess::Limits{20000, 1000}
         << "^#+\navrdude was still running after [0-9.]+ minutes and was stopped: the board on "
            "ttyUSB0 may hold part of the image\\. Check the cable, then press Update again\\.\n$";
+    // As avrdude.exe does when the board is unplugged mid-write: only errors, for ever.
+    QTest::newRow("only complains after signing on")
+        << QByteArray("echo 'avrdude: AVR device initialized and ready to accept instructions'\n"
+                      "printf 'Writing | ##'; while :; do echo 'avrdude error: timeout' >&2; "
+                      "/bin/sleep 0.2; done")
+        << ToolProcess::Limits{1000, 300000}
+        << "^avrdude: AVR device initialized and ready to accept instructions\nWriting \\| "
+           "##(avrdude error: timeout\n)+avrdude made no progress for 1 s and was stopped: the "
+           "board on ttyUSB0 no longer answers and may hold part of the image\\. Check the "
+           "cable, then press Update again\\.\n$";
 }
 
 void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
@@ -293,11 +303,11 @@ void tst_Dialog::hopelessRunEndsByItselfAndSaysWhy_data()
     QTest::addColumn<ToolProcess::Limits>("limits"); // short, so that the test takes seconds
     QTest::addColumn<QString>("lastLine"); // %1 is the port
     QTest::newRow("board unplugged mid-write")
-        << true << ToolProcess::Limits{2000, 30000, 120000}
-        << "avrdude printed nothing for 2 s and was stopped: the board on %1 no longer answers "
+        << true << ToolProcess::Limits{2000, 120000}
+        << "avrdude made no progress for 2 s and was stopped: the board on %1 no longer answers "
            "and may hold part of the image. Check the cable, then press Update again.";
-    // avrdude 7.1 reports its first timeout after 5 s.
-    QTest::newRow("nobody answers") << false << ToolProcess::Limits{20000, 1000, 120000}
+    // avrdude 7.1 reports its first timeout after 5 s, and makes no progress.
+    QTest::newRow("nobody answers") << false << ToolProcess::Limits{6000, 120000}
                                     << "No board answered on %1, so avrdude was stopped. Choose "
                                        "the board's port, check that it is plugged in, then "
                                        "press Update again.";
