@@ -6,7 +6,8 @@
 # timed from the moment its process appears to the moment it has exited. Prints
 # both medians and the ratio b/a, with Windows' animations on (the default) and off.
 #   xvfb-run -a bench/wine_bench.sh [RUNS] [PROGRAM_FOLDER]
-# Needs the zip in dist/ (packaging/windows.sh) and the Qt 5 build (scripts/build.sh).
+# Needs scripts/setup.sh wine, the zip in dist/ (packaging/windows.sh) and the Qt 5
+# build (scripts/build.sh).
 # PROGRAM_FOLDER, a folder laid out as the zip's, is measured instead of the zip.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -14,11 +14,10 @@ constexpr HostSystem currentHostSystem()
 #endif
 }
 
-// Where the programmer tool lives and how it names a serial port on one host.
-// On Windows the tool is the first of tools\avrdude.exe under the working
-// folder and the same beside the program; on Linux, tools/avrdude beside the
-// program, then avrdude on PATH. When none exists, the first place looked at,
-// so that a failure names it.
+// Where the programmer tool lives and how it names a serial port on one host:
+// the first place that holds the tool, in the order the README gives under "How
+// it finds the programmer tool", or else the first place looked at, so that a
+// failure names it.
 struct ProgrammerAddress
 {
     QString program;

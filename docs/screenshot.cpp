@@ -13,7 +13,10 @@ int main(int argc, char *argv[])
     const QString folder = app.arguments().value(2, QDir::currentPath());
     const QString hex = folder + QLatin1String("/kestrel-board.hex");
     QProcess board;
-    const QString port = startBoard(board, QStringLiteral("flash.bin"));
+    QString port = startBoard(board, QStringLiteral("flash.bin"));
+    // Named as a user's board is, where /dev is the caller's to write in.
+    if (QFile::link(QLatin1String("/dev/") + port, QStringLiteral("/dev/ttyACM0")))
+        port = QStringLiteral("ttyACM0");
     if (!makeImage(16 * 1024, QStringLiteral("kestrel-board.bin"), hex) || port.isEmpty())
         return 1;
     QSettings().setValue(QStringLiteral("HexPath"), hex);

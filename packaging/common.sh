@@ -5,8 +5,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 version=$(sed -n 's/^project(Kestrelflash VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 
 # Every time stamp in what is made is the commit's, so that the same commit makes
-# the same files. A value already given (release.sh gives the commit's) is kept;
-# outside a git checkout there is no commit, and nothing is made.
+# the same files. A value already given is kept (release.sh unsets it first), as
+# a builder without git gives it; outside a git checkout, without one, the script stops.
 use_commit_time() {
     if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
         SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct) || {

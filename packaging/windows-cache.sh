@@ -1,12 +1,13 @@
 #!/bin/bash
 # Builds what the Windows program is made with into a cache outside the
-# repository: Qt and avrdude cross-built from source for x86_64 Windows (about
-# half an hour), each with the source packages it was built from. Qt's base and
+# repository: Qt and avrdude cross-built from source for x86_64 Windows (how
+# long: docs/windows-build.md), each with the source packages it was built from. Qt's base and
 # avrdude come from this Debian release's source packages, Qt Serial Port from
 # the matching release tarball in thirdparty/, which the package archive does
 # not serve.
 #   packaging/windows-cache.sh           builds what is missing or out of date
-#   packaging/windows-cache.sh --check   only says whether the cache is current
+#   packaging/windows-cache.sh --check   builds nothing, and says whether the cache is current;
+#                                        it may still install the kit and add a deb-src entry
 # Each part has a key: the full Debian versions of all that is baked into it and
 # its recipe number. A part whose key changed is built again, and replaces the
 # old one once it is complete. Tells what it does on standard error; on standard
@@ -23,7 +24,9 @@ sudo=""
 
 "$root/scripts/setup.sh" windows
 
-# Runs a long step with its output in a log, and says what it builds and where the log is.
+# Runs a long step with its output in a log, and says what it builds and where the
+# log is. A step that fails shows the log's end and leaves it; the logs of a part
+# that is built go with its work folder.
 step() {
     local what=$1 log=$2
     shift 2
@@ -157,7 +160,7 @@ build_qt() {
         -qt-pcre -qt-libpng -qt-libjpeg -qt-harfbuzz -no-openssl -no-vulkan -no-direct2d \
         -no-feature-network -no-feature-sql -no-feature-concurrent -no-feature-xml \
         -no-feature-printer -no-feature-tabletevent
-    step "Qt $qt_version Core, Gui, Widgets and the Windows plugins (about 25 minutes)" \
+    step "Qt $qt_version Core, Gui, Widgets and the Windows plugins (the long step)" \
         "$work/make.log" make -j"$jobs"
     step "Qt $qt_version install" "$work/install.log" make install
     mkdir -p "$qt.new/licenses"

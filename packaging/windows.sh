@@ -4,7 +4,7 @@
 #   dist/Kestrelflash-<version>-win64.zip, the portable folder.
 #   packaging/windows.sh
 # Qt and avrdude come from the cache that packaging/windows-cache.sh builds
-# (the first time about half an hour); the program is built, staged with the
+# (the first time takes a while: docs/windows-build.md); the program is built, staged with the
 # libraries it loads, signed when a certificate is given, and packed.
 . "$(dirname "$0")/common.sh"
 use_commit_time
@@ -64,6 +64,10 @@ qt_version=$(built_from "$qt" qtserialport)
 avrdude_version=$(built_from "$avrdude" avrdude)
 gcc_version=$(built_from "$qt" gcc-mingw-w64-x86-64-posix-runtime)
 mingw_version=$(built_from "$qt" mingw-w64-x86-64-dev)
+# The runtime's binary packages carry versions of their own, such as ...+25.2+b1.
+source_of() { dpkg-query -W -f='${source:Package} ${source:Version}' "$1"; }
+gcc_source=$(source_of gcc-mingw-w64-x86-64-posix-runtime)
+mingw_source=$(source_of mingw-w64-x86-64-dev)
 debian=$(. /etc/os-release && echo "$NAME $VERSION_ID")
 sed 's/$/\r/' >"$stage/licenses/README.txt" <<TEXT
 Kestrelflash $version by Orvanta, and the components it ships with.
@@ -78,12 +82,13 @@ avrdude ${avrdude_version%%+*} (tools\\avrdude.exe, tools\\avrdude.conf)
   License: GNU GPL version 2 (avrdude-GPL-2.txt).
   Built from: the upstream tarball of $debian source package avrdude $avrdude_version.
 
-MinGW-w64 runtime: libgcc_s_seh-1.dll, libstdc++-6.dll (GCC $gcc_version) and
-libwinpthread-1.dll (mingw-w64 $mingw_version)
+MinGW-w64 runtime: libgcc_s_seh-1.dll and libstdc++-6.dll (GCC, from $debian
+binary package gcc-mingw-w64-x86-64-posix-runtime $gcc_version) and
+libwinpthread-1.dll (from binary package mingw-w64-x86-64-dev $mingw_version)
   License: GCC's under the GPL version 3 with the GCC Runtime Library Exception
   (gcc-runtime-copyright.txt); winpthreads under its MIT-style license
   (mingw-w64-copyright.txt).
-  Source: $debian source packages gcc-mingw-w64 and mingw-w64 of these versions.
+  Source: $debian source packages $gcc_source and $mingw_source.
 
 Source code
   Kestrelflash-$version-source.tar.xz is published beside every release of

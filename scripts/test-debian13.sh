@@ -3,9 +3,9 @@
 # standard input), in a minimal root of its own, from a plain clone of HEAD.
 #   scripts/test-debian13.sh
 # The root (debootstrap --variant=minbase trixie), and the Windows cache inside
-# it, stay in ~/.cache/kestrelflash/debian13 between runs: the first run takes
-# about half an hour, later ones a few minutes. Packages come from the mirrors
-# this machine's apt reads. Needs root; asks sudo otherwise.
+# it, stay in ~/.cache/kestrelflash/debian13 between runs, so only the first run
+# is long (docs/testing.md). Packages come from the mirrors this machine's apt
+# reads. Needs root; asks sudo otherwise.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"

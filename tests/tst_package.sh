@@ -5,8 +5,12 @@
 # a screen reader finds every button, box, text field and port named, and Escape
 # ends it with exit code 0. Killed with SIGKILL mid-run, it takes avrdude with it
 # within 2 s. Run under xvfb-run and dbus-run-session.
-#   tst_package.sh BUILD_FOLDER
+# No test run that the scripts or the docs give can pass with no test found.
+#   tst_package.sh BUILD_FOLDER SOURCE_FOLDER
 set -eu
+blind=$(grep -rn 'ctest --test-dir [^ ]' "$2"/{README.md,docs,scripts,.ci} | grep -v -e --no-tests=error
+        grep -n 'cmake -S \. -B' "$2/docs/development.md" | grep -v KESTRELFLASH_BUILD_TESTS=ON) || :
+[ -z "$blind" ] || { printf 'may pass with no test run:\n%s\n' "$blind" >&2; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cpack --config "$1/CPackConfig.cmake" -B "$tmp" >/dev/null

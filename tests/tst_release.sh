@@ -1,13 +1,6 @@
 #!/bin/bash
-# A release made twice from one commit, in two folders minutes apart, one with a
-# blank in its path, is the same to the byte, though the first is signed with a
-# throwaway key in a .p12 file and the second with that key on a SoftHSM token.
-# Every shipped program and library and the MSI verify, a copy with one byte
-# changed does not, and SHA256SUMS.asc verifies. No shipped file names the
-# Windows cache's folder, and the cache notices a new qtbase. The source bundle
-# holds whole the source packages that the cache names. A signed release is
-# refused, with its reason, for each fault at the end. The Linux program is bound
-# at start (bindnow).
+# A release made twice is the same to the byte, signs and verifies, and is refused
+# when it should be: the list is docs/releasing.md, "What the release test proves".
 #   tst_release.sh SOURCE_FOLDER OUTPUT_FOLDER   (leaves the release in OUTPUT_FOLDER/a/dist)
 # One check a line: set -e does not stop at a failure before the last && of a line.
 set -eEuo pipefail
