@@ -31,8 +31,8 @@ usage() { echo "usage: $0 [5|6] [app|all] | windows | wine | msi | deb | sign | 
 packaging=(dpkg-dev file desktop-file-utils)
 # Signing Windows files, with a key in a file or on a PKCS#11 token, and checksum lists.
 signing=(osslsigncode openssl libengine-pkcs11-openssl gnupg)
-# Every kit that makes shipped files has git: they carry the commit's time.
 
+# Every kit that makes or checks shipped files has git: they carry the commit's time.
 packages=(cmake g++ make)
 case "$qt" in
     5) packages+=(avrdude qtbase5-dev libqt5serialport5-dev) ;;

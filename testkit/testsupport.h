@@ -89,7 +89,11 @@ inline QString startBoard(QProcess &board, const QString &flashFile)
 // open and silent. Named as the window names ports ("pts/3").
 struct SilentPort
 {
-    SilentPort() { grantpt(fd), unlockpt(fd); }
+    SilentPort()
+    {
+        grantpt(fd);
+        unlockpt(fd);
+    }
     ~SilentPort() { close(fd); }
     QString name() const { return QString(ptsname(fd)).section("/dev/", 1); }
     const int fd = posix_openpt(O_RDWR | O_NOCTTY);
