@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Kestrelflash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRELFLASH_VERSION));
     // Wayland docks and task switchers find the window's icon through its desktop entry.
-    QGuiApplication::setDesktopFileName(QStringLiteral("kestrelflash"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.orvanta.Kestrelflash"));
 
     AvrUpdateDialog dialog;
     dialog.show();

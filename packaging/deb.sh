@@ -1,6 +1,7 @@
 #!/bin/bash
 # Makes the Debian package dist/kestrelflash_<version>_amd64.deb from a Qt 5
-# build of the program alone, hardened with Debian's flags, and checks it with lintian.
+# build of the program alone, hardened with Debian's flags, and checks it with lintian
+# and its metainfo with appstreamcli.
 #   packaging/deb.sh
 . "$(dirname "$0")/common.sh"
 use_commit_time
@@ -25,4 +26,5 @@ deb=$(cd "$package" && echo kestrelflash_*_amd64.deb)
 mkdir -p "$root/dist"
 cp "$package/$deb" "$root/dist/"
 lintian "$root/dist/$deb"
+appstreamcli validate --no-net --strict "$build/app/com.orvanta.Kestrelflash.metainfo.xml"
 echo "wrote dist/$deb ($(du -k "$root/dist/$deb" | cut -f1) KiB)"

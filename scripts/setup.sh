@@ -27,8 +27,9 @@ set -eu
 qt=${1:-5}
 kit=${2:-all}
 usage() { echo "usage: $0 [5|6] [app|all] | windows | wine | msi | deb | sign | icon | debian13" >&2; exit 2; }
-# Making a Debian package: CPack runs file and dpkg-shlibdeps on what it packs.
-packaging=(dpkg-dev file desktop-file-utils)
+# Making a Debian package: CPack runs file and dpkg-shlibdeps on what it packs;
+# the menu entry and the metainfo are validated.
+packaging=(dpkg-dev file desktop-file-utils appstream)
 # Signing Windows files, with a key in a file or on a PKCS#11 token, and checksum lists.
 signing=(osslsigncode openssl libengine-pkcs11-openssl gnupg)
 

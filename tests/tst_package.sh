@@ -1,9 +1,11 @@
 #!/bin/bash
-# The Debian package made from this build: the program, its menu entry, icon and manual page
-# at their places, avrdude among its dependencies; the program unpacked from it,
-# started from a folder without tools/, opens its window in a real X server, where
-# a screen reader finds every button, box, text field and port named, and Escape
-# ends it with exit code 0. Killed with SIGKILL mid-run, it takes avrdude with it
+# The Debian package made from this build: the program, its menu entry, icon,
+# manual page and metainfo at their places, avrdude among its dependencies; the
+# metainfo valid, found as a software centre finds it, with every release of the
+# changelog; the program unpacked from it, started from a folder without tools/,
+# opens its window in a real X server, where a screen reader finds every button,
+# box, text field and port named, and Escape ends it with exit code 0. Killed
+# with SIGKILL mid-run, it takes avrdude with it
 # within 2 s. Run under xvfb-run and dbus-run-session.
 # No test run that the scripts or the docs give can pass with no test found.
 #   tst_package.sh BUILD_FOLDER SOURCE_FOLDER
@@ -17,7 +19,31 @@ cpack --config "$1/CPackConfig.cmake" -B "$tmp" >/dev/null
 dpkg-deb -f "$tmp"/kestrelflash_*_amd64.deb Depends | grep -w avrdude
 dpkg-deb -x "$tmp"/kestrelflash_*_amd64.deb "$tmp/root"
 ls "$tmp"/root/usr/share/{icons/hicolor/scalable/apps/kestrelflash.svg,man/man1/kestrelflash.1.gz}
-desktop-file-validate "$tmp/root/usr/share/applications/kestrelflash.desktop"
+desktop-file-validate "$tmp/root/usr/share/applications/com.orvanta.Kestrelflash.desktop"
+
+# What software centres read: valid metainfo, found once the package's files are
+# where the system looks (in a mount namespace of this test's own), naming a menu
+# entry the package holds and the changelog's newest version.
+metainfo=$tmp/root/usr/share/metainfo/com.orvanta.Kestrelflash.metainfo.xml
+appstreamcli validate --no-net --strict "$metainfo"
+component=$(unshare --map-root-user --mount sh -c 'for dir in metainfo applications; do
+        mount --bind "$0/root/usr/share/$dir" "/usr/share/$dir" || exit; done
+    appstreamcli refresh-cache --force --cachepath "$0/cache" >/dev/null
+    exec appstreamcli dump --cachepath "$0/cache" com.orvanta.Kestrelflash' "$tmp")
+grep -x '  <name>Kestrelflash</name>' <<<"$component"
+launchable=$(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>|\1|p' <<<"$component")
+ls "$tmp/root/usr/share/applications/${launchable:?no launchable}"
+newest=$(sed -n '1s/^kestrelflash (\([^)]*\)).*/\1/p' "$2/app/changelog")
+grep "<release .*version=\"$newest\"" <<<"$component"
+# Each release of a changelog with more than one, with its date, from a scratch configure.
+mkdir "$tmp/source" && cp -r "$2"/{CMakeLists.txt,app,dialog} "$tmp/source/"
+printf '\nkestrelflash (0.9) stable; urgency=medium\n\n  * An older release.\n\n -- %s\n' \
+    'Orvanta <support@orvanta.com>  Mon, 02 Nov 2026 12:00:00 +0000' >>"$tmp/source/app/changelog"
+cmake -S "$tmp/source" -B "$tmp/source/build" -DKESTRELFLASH_BUILD_TESTS=OFF \
+      -DKESTRELFLASH_QT_MAJOR="$(sed -n 's/^KESTRELFLASH_QT_MAJOR:STRING=//p' "$1/CMakeCache.txt")" >/dev/null
+diff <(sed -n 's/^kestrelflash (\([^)]*\)).*/\1/p' "$tmp/source/app/changelog") \
+     <(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$tmp/source/build/app/com.orvanta.Kestrelflash.metainfo.xml")
+grep -q '<release version="0.9" date="2026-11-02"/>' "$tmp/source/build/app/com.orvanta.Kestrelflash.metainfo.xml"
 export XDG_RUNTIME_DIR=$tmp QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME=$tmp/config
 # Starts the program from a folder without tools/ and waits for its window.
 start() {
