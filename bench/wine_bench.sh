@@ -32,7 +32,8 @@ mapfile -t command <<<"$command"
 exec {nap}<> <(:)
 time_tool() {
     local pid stat start
-    until pid=$(pgrep -o -f 'avrdude\.exe'); do sleep 0.02; done; start=$EPOCHREALTIME
+    until pid=$(wine_pids 'avrdude\.exe' | head -n 1) && [ -n "$pid" ]; do sleep 0.02; done
+    start=$EPOCHREALTIME
     while read -r stat <"/proc/$pid/stat" && [[ $stat != *") Z "* ]]; do read -rt 0.02 -u $nap || :; done 2>/dev/null
     awk -v end="$EPOCHREALTIME" -v start="$start" 'BEGIN { printf "%.2f\n", end - start }'
 }

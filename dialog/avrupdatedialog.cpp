@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPortInfo>
@@ -122,6 +123,19 @@ AvrUpdateDialog::~AvrUpdateDialog()
         process->close();
     delete process;
     delete ui;
+}
+
+// Escape closes a dialog, and closing this one stops avrdude mid-write: a stray
+// press must not leave the board with part of an image. The close button,
+// pressed on purpose, still stops the run.
+void AvrUpdateDialog::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Cancel) && process->state() != QProcess::NotRunning) {
+        showNotice(tr("avrdude is still writing the board: Escape does not close the window "
+                      "during an update. The window's close button stops it."));
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void AvrUpdateDialog::fillPortList()

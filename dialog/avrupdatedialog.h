@@ -11,6 +11,7 @@
 QT_BEGIN_NAMESPACE
 class QComboBox;
 class QHBoxLayout;
+class QKeyEvent;
 class QLineEdit;
 class QPushButton;
 class QTextEdit;
@@ -45,6 +46,9 @@ public:
     // What Update asks of avrdude: write the image into the ATmega2560's flash
     // through its STK500v2 bootloader, without erasing the chip first.
     static QStringList toolArguments(const QString &port, const QString &hexPath);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private slots:
     void processExist();

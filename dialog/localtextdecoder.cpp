@@ -1,5 +1,31 @@
 #include "localtextdecoder.h"
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
+namespace {
+
+// The program's manifest makes UTF-8 the process code page on Windows 10 1903
+// and later, where a character takes up to four bytes. Qt's decoder for the
+// Windows code page keeps at most one byte back between reads, as a double-byte
+// code page needs, and loses a longer character split between two; its own
+// UTF-8 decoder keeps them all.
+bool localEncodingIsUtf8()
+{
+#ifdef Q_OS_WIN
+    return GetACP() == CP_UTF8;
+#else
+    return false; // the locale's decoder is UTF-8's own there
+#endif
+}
+
+} // namespace
+
 // Qt 6 dropped the text-codec classes from its core; both toolkits have a
 // stateful decoder for the system's own encoding.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -7,7 +33,7 @@
 
 struct LocalTextDecoder::State
 {
-    QStringDecoder decoder{QStringDecoder::System};
+    QStringDecoder decoder{localEncodingIsUtf8() ? QStringDecoder::Utf8 : QStringDecoder::System};
 };
 
 QString LocalTextDecoder::decode(const QByteArray &bytes)
@@ -20,7 +46,9 @@ QString LocalTextDecoder::decode(const QByteArray &bytes)
 
 struct LocalTextDecoder::State
 {
-    QScopedPointer<QTextDecoder> decoder{QTextCodec::codecForLocale()->makeDecoder()};
+    QScopedPointer<QTextDecoder> decoder{
+        (localEncodingIsUtf8() ? QTextCodec::codecForMib(106) : QTextCodec::codecForLocale())
+            ->makeDecoder()};
 };
 
 QString LocalTextDecoder::decode(const QByteArray &bytes)

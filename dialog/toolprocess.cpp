@@ -8,6 +8,8 @@
 #endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <tlhelp32.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -15,8 +17,9 @@
 #include <unistd.h>
 #endif
 
-#ifdef Q_OS_LINUX
 namespace {
+
+#ifdef Q_OS_LINUX
 
 // Runs in the child between fork and exec. The kernel kills the tool when the
 // program ends in any way, SIGKILL and crashes included; a program that is
@@ -27,9 +30,31 @@ void dieWithProgram(qint64 programPid)
     if (getppid() != programPid)
         _exit(1);
 }
+#endif
+
+#ifdef Q_OS_WIN
+// A process started suspended has one thread, its first; Qt keeps no handle to
+// it that could be reached, so it is found by the process's id.
+void resumeProcess(DWORD pid)
+{
+    const HANDLE threads = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (threads == INVALID_HANDLE_VALUE)
+        return;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(threads, &entry); more; more = Thread32Next(threads, &entry)) {
+        if (entry.th32OwnerProcessID != pid)
+            continue;
+        if (const HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+            ResumeThread(thread);
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(threads);
+}
+#endif
 
 } // namespace
-#endif
 
 ToolProcess::ToolProcess(QObject *parent)
     : QProcess(parent)
@@ -37,6 +62,11 @@ ToolProcess::ToolProcess(QObject *parent)
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) && defined(Q_OS_LINUX)
     setChildProcessModifier([pid = programPid] { dieWithProgram(pid); });
+#endif
+#ifdef Q_OS_WIN
+    // The tool runs its first instruction only once it is in the job.
+    setCreateProcessArgumentsModifier(
+        [](CreateProcessArguments *arguments) { arguments->flags |= CREATE_SUSPENDED; });
 #endif
     limitTimer.setSingleShot(true);
     connect(&limitTimer, &QTimer::timeout, this, &ToolProcess::checkLimits);
@@ -70,9 +100,13 @@ void ToolProcess::startTool(const QString &program, const QStringList &arguments
     lastProgressMs = 0;
     runClock.start();
     start(program, arguments, QIODevice::ReadWrite);
+    if (state() == NotRunning)
+        return;
     keepInJob();
-    if (state() != NotRunning)
-        armLimitTimer(0);
+#ifdef Q_OS_WIN
+    resumeProcess(DWORD(processId()));
+#endif
+    armLimitTimer(0);
 }
 
 QByteArray ToolProcess::readOutput(ProcessChannel channel)
@@ -88,9 +122,12 @@ void ToolProcess::noteOutput(const QByteArray &bytes)
     if (state() == NotRunning)
         return;
     const qint64 now = runClock.elapsed();
-    // A progress mark counts at once: the line it is on ends only at 100 %.
-    if (bytes.contains('#'))
+    // A progress mark counts at once: the line it is on ends only at 100 %. It
+    // also means the board has answered, which avrdude 8 says in no other way.
+    if (bytes.contains('#')) {
         lastProgressMs = now;
+        signedOn = true;
+    }
     partialLine += bytes;
     for (int end; (end = partialLine.indexOf('\n')) >= 0;) {
         noteLine(partialLine.left(end), now);
@@ -103,12 +140,23 @@ void ToolProcess::noteOutput(const QByteArray &bytes)
 void ToolProcess::noteLine(const QByteArray &line, qint64 now)
 {
     const QByteArray text = line.trimmed().toLower();
-    // Every avrdude says so once the board has answered, and names what went
-    // wrong an error or a timeout.
+    // avrdude 7 says so once the board has answered.
     if (text.contains("initialized and ready"))
         signedOn = true;
-    if (!text.isEmpty() && !text.contains("error") && !text.contains("timeout"))
+    if (!text.isEmpty() && !namesTrouble(text))
         lastProgressMs = now;
+}
+
+// How avrdude 7 and 8 word what went wrong ("avrdude error:", "Error:",
+// "avrdude warning: Command timed out", "Warning:"): a board that only
+// complains makes no progress.
+bool ToolProcess::namesTrouble(const QByteArray &lowerCaseLine)
+{
+    for (const char *word : {"error", "warning", "timeout", "timed out"}) {
+        if (lowerCaseLine.contains(word))
+            return true;
+    }
+    return false;
 }
 
 void ToolProcess::checkLimits()
@@ -161,7 +209,7 @@ void ToolProcess::keepInJob()
     const DWORD pid = DWORD(processId());
     // Without a job (Windows 7 has no nested jobs) the tool still runs; the window
     // still stops it when it closes.
-    HANDLE tool =
+    const HANDLE tool =
         job && pid ? OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, pid) : nullptr;
     if (tool) {
         AssignProcessToJobObject(job, tool);

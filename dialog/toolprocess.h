@@ -20,8 +20,8 @@ public:
     struct Limits
     {
         // A normal run makes progress at least every second: a '#' every 2 % of
-        // the image. Errors and timeouts are none, and a board that has not signed
-        // on by then is not there.
+        // the image. Errors, warnings and timeouts are none, and a board that has
+        // neither signed on nor shown a mark by then is not there.
         int silenceMs = 20000;
         // A whole image writes and verifies in about a minute.
         int runMs = 5 * 60000;
@@ -45,6 +45,7 @@ protected:
 private:
     void noteOutput(const QByteArray &bytes);
     void noteLine(const QByteArray &line, qint64 now);
+    static bool namesTrouble(const QByteArray &lowerCaseLine);
     void checkLimits();
     void armLimitTimer(qint64 now);
     void stopTool(Stop reason);

@@ -16,3 +16,18 @@ use_commit_time() {
     fi
     export SOURCE_DATE_EPOCH
 }
+
+# Sets qt and avrdude to the Windows cache's folders, built first when missing
+# or out of date, and holds a shared lock on the cache until this script ends:
+# a rebuild by another run waits rather than replace a folder this one reads.
+# A script started by one that holds it shares its hold.
+use_windows_cache() {
+    local kit cache=${XDG_CACHE_HOME:-$HOME/.cache}/kestrelflash
+    if [ -z "${KESTRELFLASH_CACHE_LOCK:-}" ]; then
+        mkdir -p "$cache"
+        exec 8>>"$cache/.lock"
+        export KESTRELFLASH_CACHE_LOCK=8
+    fi
+    kit=$("$root/packaging/windows-cache.sh")
+    eval "$kit"
+}

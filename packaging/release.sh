@@ -35,9 +35,7 @@ fi
 # The source of everything shipped: the project's own at the commit, and the
 # source packages, as they were fetched, that the Windows cache was built from.
 source_bundle() {
-    local name=Kestrelflash-$version-source work=$root/build/source kit
-    kit=$("$root/packaging/windows-cache.sh")
-    eval "$kit"
+    local name=Kestrelflash-$version-source work=$root/build/source
     rm -rf "$work" && mkdir -p "$work/$name/debian-sources"
     git -C "$root" archive --prefix="$name/kestrelflash/" HEAD | tar -x -C "$work"
     cp "$qt"/source/* "$avrdude"/source/* "$work/$name/debian-sources/"
@@ -64,6 +62,9 @@ TEXT
     echo "wrote dist/$name.tar.xz ($(du -k "$dist/$name.tar.xz" | cut -f1) KiB)"
 }
 
+# One hold on the Windows cache for the whole release: the zip, the MSI and the
+# source bundle are made from the same parts.
+use_windows_cache
 rm -rf "$dist"
 "$root/packaging/windows.sh"
 "$root/packaging/deb.sh"

@@ -9,9 +9,11 @@
 #   packaging/windows-cache.sh --check   builds nothing, and says whether the cache is current;
 #                                        it may still install the kit and add a deb-src entry
 # Each part has a key: the full Debian versions of all that is baked into it and
-# its recipe number. A part whose key changed is built again, and replaces the
-# old one once it is complete. Tells what it does on standard error; on standard
-# output, for the packing script, the parts' folders as shell assignments.
+# a digest of each file of this tree that its build reads. A part whose key
+# changed is built again, and replaces the old one once it is complete. Tells
+# what it does on standard error; on standard output, for the packing script,
+# the parts' folders as shell assignments. What reads the cache holds a shared
+# lock on it (use_windows_cache in common.sh), and a build waits for them all.
 . "$(dirname "$0")/common.sh"
 exec 3>&1 1>&2
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/kestrelflash
@@ -92,13 +94,20 @@ serialport_sha256=$(check_thirdparty "${serialport_tarball##*/}")
 toolchain=$(for package in g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix-runtime \
                            mingw-w64-x86-64-dev binutils-mingw-w64-x86-64; do
                 echo "$package $(dpkg-query -W -f='${Version}' "$package")"; done)
-# Change a recipe below, raise its number.
-qt_key="recipe 3
-qtbase-opensource-src $qtbase_version
+# The files of this tree that a part's build reads, each with its digest: a
+# change to any of them builds the part again.
+recipe() {
+    local file
+    for file in "$@"; do
+        echo "$file sha256 $(sha256sum <"$root/$file" | cut -d' ' -f1)"
+    done
+}
+qt_key="qtbase-opensource-src $qtbase_version
 qtserialport $qt_version sha256 $serialport_sha256
+$(recipe packaging/windows-cache.sh)
 $toolchain"
-avrdude_key="recipe 3
-avrdude $avrdude_debian_version
+avrdude_key="avrdude $avrdude_debian_version
+$(recipe packaging/windows-cache.sh packaging/mingw-w64.cmake packaging/avrdude.exe.manifest)
 $toolchain"
 
 # True when the part in the folder was built from what its key names; says why not.
@@ -114,10 +123,26 @@ if [ "${1:-}" = --check ]; then
     exit $status
 fi
 
-# A second run waits for the first instead of building the same folders at once.
+# Readers share the lock; a build holds it alone, so it neither races a second
+# build nor replaces a part while another run reads it. A reader passes its own
+# descriptor of the lock, held until it ends; its lock is raised for a build and
+# lowered again once the parts are current.
 mkdir -p "$cache"
-exec 9>"$cache/.lock"
-flock -n 9 || { echo "--- waiting for another build of the Windows cache in $cache"; flock 9; }
+lock=${KESTRELFLASH_CACHE_LOCK:-9}
+[[ $lock =~ ^[0-9]+$ ]] || { echo "KESTRELFLASH_CACHE_LOCK is not a file descriptor: $lock"; exit 2; }
+[ -n "${KESTRELFLASH_CACHE_LOCK:-}" ] || exec 9>>"$cache/.lock"
+hold() {
+    flock -n "$1" "$lock" && return
+    echo "--- waiting for another run's use of the Windows cache in $cache"
+    flock "$1" "$lock"
+}
+tell_folders() { printf 'qt=%q avrdude=%q\n' "$qt" "$avrdude" >&3; }
+hold -s
+if current "$qt" "$qt_key" >/dev/null 2>&1 && current "$avrdude" "$avrdude_key" >/dev/null 2>&1; then
+    tell_folders
+    exit 0
+fi
+hold -x
 
 # The caches are built the same way on every machine: the same time stamps
 # and no path of the machine's own in what is built. Qt and avrdude are
@@ -208,4 +233,5 @@ build_avrdude() {
 
 current "$qt" "$qt_key" || build_qt
 current "$avrdude" "$avrdude_key" || build_avrdude
-printf 'qt=%q avrdude=%q\n' "$qt" "$avrdude" >&3
+hold -s
+tell_folders

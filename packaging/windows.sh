@@ -9,8 +9,7 @@
 . "$(dirname "$0")/common.sh"
 use_commit_time
 cross=x86_64-w64-mingw32
-kit=$("$root/packaging/windows-cache.sh")
-eval "$kit"
+use_windows_cache
 
 echo "--- Kestrelflash $version for Windows"
 # The program names no folder of the machine that built it.

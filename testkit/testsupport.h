@@ -7,8 +7,9 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <fcntl.h>
-#include <unistd.h>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 // Reaches the parts of the dialog that only the tests and benchmarks need to see.
 struct AvrUpdateDialogProbe
@@ -28,19 +29,46 @@ struct AvrUpdateDialogProbe
 using Probe = AvrUpdateDialogProbe;
 
 // A fresh working folder, whose name has a blank, with an empty tools/ folder, and
-// a settings store of its own, so that nothing touches the user's settings.
+// a settings store of its own, so that nothing touches the user's settings: a
+// file in the sandbox, or on Windows, whose store is the registry, a key of the
+// tests' own that goes with the sandbox.
 struct Sandbox : QTemporaryDir
 {
     Sandbox()
     {
         QDir().mkpath(filePath("work dir/tools"));
         QDir::setCurrent(filePath("work dir"));
+        QCoreApplication::setOrganizationName("Orvanta");
+        QCoreApplication::setApplicationName(storeName);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, filePath("settings"));
     }
     // A test may narrow PATH; the next one finds it as it was.
-    ~Sandbox() { qputenv("PATH", searchPath); }
+    ~Sandbox()
+    {
+        // Windows deletes no folder that a process is in.
+        QDir::setCurrent(QDir::tempPath());
+        qputenv("PATH", searchPath);
+#ifdef Q_OS_WIN
+        QSettings("HKEY_CURRENT_USER\\Software\\Orvanta", QSettings::NativeFormat)
+            .remove(storeName);
+#endif
+    }
+    const QString storeName =
+        QStringLiteral("Kestrelflash tests %1").arg(QCoreApplication::applicationPid());
     const QByteArray searchPath = qgetenv("PATH");
 };
+
+// True once the process has exited: gone, or a zombie its parent has yet to reap.
+inline bool processHasEnded(qint64 pid)
+{
+#ifdef Q_OS_WIN
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    return !process || (WaitForSingleObject(process, 0) == WAIT_OBJECT_0 && CloseHandle(process));
+#else
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+#endif
+}
 
 // Presses Enter on the focused Update, as a keyboard user does, with these ports
 // in the list, each described as a USB serial adapter is.
@@ -66,6 +94,7 @@ inline bool update(AvrUpdateDialog &dialog, const QStringList &ports, int timeou
     return runIsOver(dialog, timeoutMs);
 }
 
+#ifndef Q_OS_WIN
 // Writes size random bytes to image, and the same as Intel HEX to hex.
 inline bool makeImage(int size, const QString &image, const QString &hex)
 {
@@ -84,19 +113,6 @@ inline QString startBoard(QProcess &board, const QString &flashFile)
     board.waitForReadyRead(10000);
     return QString(board.readAll()).section("port /dev/", 1).trimmed();
 }
-
-// A serial port that nobody answers: a pseudo-terminal whose other end stays
-// open and silent. Named as the window names ports ("pts/3").
-struct SilentPort
-{
-    SilentPort()
-    {
-        grantpt(fd);
-        unlockpt(fd);
-    }
-    ~SilentPort() { close(fd); }
-    QString name() const { return QString(ptsname(fd)).section("/dev/", 1); }
-    const int fd = posix_openpt(O_RDWR | O_NOCTTY);
-};
+#endif
 
 #endif // TESTSUPPORT_H

@@ -13,6 +13,14 @@ export LC_ALL=C.UTF-8 PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINED
     WINEDLLOVERRIDES=mscoree,mshtml=d
 wine64 wineboot -i 2>/dev/null
 
+# The pids of this prefix's processes whose command line matches the pattern:
+# another run's Wine on the same machine is not this one's to wait for or kill.
+wine_pids() {
+    for pid in $(pgrep -f "$1"); do
+        grep -qxzF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && echo "$pid"
+    done; return 0
+}
+
 # Starts the board, which writes its flash to $tmp/flash.bin when it is ended,
 # maps its port to COM12, and remembers the image as the program's HexPath.
 wine_board() {
@@ -43,5 +51,5 @@ wine_start() {
 wine_close() {
     xdotool key Escape
     wait $program || [ $? = 4 -a "$launcher" = start ] || return
-    while pgrep -f 'kestrelflash\.exe' >/dev/null; do sleep 0.2; done
+    while [ -n "$(wine_pids 'kestrelflash\.exe')" ]; do sleep 0.2; done
 }

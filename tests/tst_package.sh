@@ -33,8 +33,7 @@ component=$(unshare --map-root-user --mount sh -c 'for dir in metainfo applicati
 grep -x '  <name>Kestrelflash</name>' <<<"$component"
 launchable=$(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>|\1|p' <<<"$component")
 ls "$tmp/root/usr/share/applications/${launchable:?no launchable}"
-newest=$(sed -n '1s/^kestrelflash (\([^)]*\)).*/\1/p' "$2/app/changelog")
-grep "<release .*version=\"$newest\"" <<<"$component"
+grep "<release .*version=\"$(sed -n '1s/^kestrelflash (\([^)]*\)).*/\1/p' "$2/app/changelog")\"" <<<"$component"
 # Each release of a changelog with more than one, with its date, from a scratch configure.
 mkdir "$tmp/source" && cp -r "$2"/{CMakeLists.txt,app,dialog} "$tmp/source/"
 printf '\nkestrelflash (0.9) stable; urgency=medium\n\n  * An older release.\n\n -- %s\n' \

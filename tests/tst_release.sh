@@ -71,6 +71,14 @@ for part in "$qt" "$avrdude"; do
 done
 ! XDG_CACHE_HOME=$out/stale "$source/packaging/windows-cache.sh" --check 2>"$out/check.log" || false
 grep -q '^-qtbase-opensource-src .* but older$' "$out/check.log"
+# Any change to a file that a part is built from makes that part out of date.
+git clone -q "$out/a" "$out/recipe"
+for file in packaging/windows-cache.sh packaging/mingw-w64.cmake packaging/avrdude.exe.manifest; do
+    echo >>"$out/recipe/$file"
+    ! "$out/recipe/packaging/windows-cache.sh" --check 2>"$out/check.log" || false
+    grep -q "^+$file sha256 " "$out/check.log"
+    git -C "$out/recipe" checkout -q -- "$file"
+done
 grep -q ' Kestrelflash-.*-source\.tar\.xz$' SHA256SUMS
 tar -xf Kestrelflash-*-source.tar.xz -C "$out"
 sources=$(echo "$out"/Kestrelflash-*-source/debian-sources)
