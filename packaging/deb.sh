@@ -26,5 +26,5 @@ deb=$(cd "$package" && echo kestrelflash_*_amd64.deb)
 mkdir -p "$root/dist"
 cp "$package/$deb" "$root/dist/"
 lintian "$root/dist/$deb"
-appstreamcli validate --no-net --strict "$build/app/com.orvanta.Kestrelflash.metainfo.xml"
+appstreamcli validate --no-net "$build/app/com.orvanta.Kestrelflash.metainfo.xml"
 echo "wrote dist/$deb ($(du -k "$root/dist/$deb" | cut -f1) KiB)"
