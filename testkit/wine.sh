@@ -6,8 +6,9 @@
 #   wine_board VIRTUALBOARD BOOTLOADER HEX_PATH_AS_WINDOWS_NAMES_IT
 #   wine_start FOLDER WINE64_ARGUMENTS...   ...   wine_close
 tmp=$(mktemp -d)
-# A board stopped on purpose is woken, so that it can end.
-trap 'set +e; wineserver -k; kill -CONT ${board:-} 2>/dev/null; kill ${board:-} 2>/dev/null; rm -rf "$tmp"' EXIT
+# A board stopped on purpose is woken, so that it can end; what the clean-up does
+# is no check of the script that sourced this.
+trap 'set +e; trap - ERR; wineserver -k; kill -CONT ${board:-} 2>/dev/null; kill ${board:-} 2>/dev/null; rm -rf "$tmp"' EXIT
 # An English Windows, whose ANSI code page (1252) has no Cyrillic and no CJK letters.
 export LC_ALL=C.UTF-8 PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINEDEBUG=-all \
     WINEDLLOVERRIDES=mscoree,mshtml=d

@@ -18,15 +18,14 @@ cmake --build "$build" --parallel "$(nproc)" --target tst_dialog standin >"$buil
 . "$root/testkit/wine.sh"
 windows_path() { echo "Z:${1//\//\\}"; }
 images="$WINEPREFIX/drive_c/users/$(id -un)/Documents/Прошивка 固件"
-mkdir -p "$images"
-head -c 65536 /dev/urandom >"$images/board.bin"
+mkdir -p "$images" && head -c 65536 /dev/urandom >"$images/board.bin"
 objcopy -I binary -O ihex "$images/board.bin" "$images/board.hex"
 cp "$avrdude/bin/avrdude.exe" "$avrdude/etc/avrdude.conf" "$images/"
 wine_board "$3" "$4" "C:/${images#*/drive_c/}/board.hex"
 
 # Qt and the MinGW runtime from where they were built; nothing is installed.
-runtime=$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)
-export WINEPATH="$(windows_path "$qt/bin");$(windows_path "${runtime%/*}");$(windows_path /usr/x86_64-w64-mingw32/lib)" \
+export WINEPATH="$(windows_path "$qt/bin");$(windows_path "$(dirname "$(x86_64-w64-mingw32-g++-posix \
+    -print-file-name=libstdc++-6.dll)")");$(windows_path /usr/x86_64-w64-mingw32/lib)" \
     QT_PLUGIN_PATH=$(windows_path "$qt/plugins") KESTRELFLASH_TEST_BOARD="C:/${images#*/drive_c/}"
 # Its exit status counts the failed rows; a crash leaves no totals.
 wine64 "$build/tests/tst_dialog.exe" -o "$(windows_path "$tmp/tst_dialog.txt"),txt" "${@:5}" 2>/dev/null || :
@@ -38,4 +37,3 @@ grep -q '^Totals: [1-9][0-9]* passed, 0 failed' "$tmp/tst_dialog.txt"
 kill $board && wait $board
 { cat "$images/board.bin"; head -c $((0x3E000 - 65536)) /dev/zero | tr '\0' '\377'; } >"$tmp/chip.bin"
 cmp "$tmp/chip.bin" "$tmp/flash.bin"
-trap - ERR # what the clean-up on exit does is no check
