@@ -46,11 +46,10 @@ wine_start() {
     xdotool mousemove --window "${window:?no window}" 100 36 click 1
 }
 
-# Closes the window with Escape; true when the program ended with exit code 0.
-# Wine 10's start returns at once, with status 4, for a shortcut; then the
-# program's end is awaited.
+# Closes the window with Escape, pressed again while a run still ends (avrdude
+# has printed its last line, and has yet to exit); true when the program ended
+# with exit code 0. Wine 10's start returns at once, with status 4, for a shortcut.
 wine_close() {
-    xdotool key Escape
-    wait $program || [ $? = 4 -a "$launcher" = start ] || return
-    while [ -n "$(wine_pids 'kestrelflash\.exe')" ]; do sleep 0.2; done
+    until [ -z "$(wine_pids 'kestrelflash\.exe')" ]; do xdotool key Escape sleep 0.5; done
+    wait $program || [ $? = 4 -a "$launcher" = start ]
 }
