@@ -102,10 +102,7 @@ void ToolProcess::startTool(const QString &program, const QStringList &arguments
     start(program, arguments, QIODevice::ReadWrite);
     if (state() == NotRunning)
         return;
-    keepInJob();
-#ifdef Q_OS_WIN
-    resumeProcess(DWORD(processId()));
-#endif
+    runInJob();
     armLimitTimer(0);
 }
 
@@ -191,7 +188,9 @@ void ToolProcess::stopTool(Stop reason)
 // A Windows COM port is the tool's alone while it runs, so the tool must end
 // with the program even when the program is killed: the job ends whatever is
 // in it once its last handle closes, and the program holds the only one.
-void ToolProcess::keepInJob()
+// The tool was started suspended: it runs its first instruction only once it is
+// in the job, and runs whether or not there is one.
+void ToolProcess::runInJob()
 {
 #ifdef Q_OS_WIN
     if (!job) {
@@ -215,5 +214,6 @@ void ToolProcess::keepInJob()
         AssignProcessToJobObject(job, tool);
         CloseHandle(tool);
     }
+    resumeProcess(pid);
 #endif
 }

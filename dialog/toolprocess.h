@@ -49,7 +49,7 @@ private:
     void checkLimits();
     void armLimitTimer(qint64 now);
     void stopTool(Stop reason);
-    void keepInJob();
+    void runInJob();
 
     Limits runLimits;
     QTimer limitTimer;
