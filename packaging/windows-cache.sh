@@ -8,9 +8,11 @@
 #   packaging/windows-cache.sh           builds what is missing or out of date
 #   packaging/windows-cache.sh --check   builds nothing, and says whether the cache is current;
 #                                        it may still install the kit and add a deb-src entry
-# Each part has a key: the full Debian versions of all that is baked into it and
-# a digest of each file of this tree that its build reads. A part whose key
-# changed is built again, and replaces the old one once it is complete. Tells
+# Each part has a recipe of its own in windows-cache/, and a key: the full
+# Debian versions of all that is baked into it and a digest of each file of this
+# tree that its build reads, its recipe among them. A part whose key changed is
+# built again, and replaces the old one once it is complete; this script alone
+# decides when, so a change to it rebuilds nothing. Tells
 # what it does on standard error; on standard output, for the packing script,
 # the parts' folders as shell assignments. What reads the cache holds a shared
 # lock on it (use_windows_cache in common.sh), and a build waits for them all.
@@ -21,6 +23,9 @@ qt=$cache/qt-mingw64
 avrdude=$cache/avrdude-mingw64
 cross=x86_64-w64-mingw32
 jobs=$(nproc)
+. "$root/packaging/windows-cache/toolchain.sh"
+. "$root/packaging/windows-cache/qt.sh"
+. "$root/packaging/windows-cache/avrdude.sh"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
@@ -104,10 +109,11 @@ recipe() {
 }
 qt_key="qtbase-opensource-src $qtbase_version
 qtserialport $qt_version sha256 $serialport_sha256
-$(recipe packaging/windows-cache.sh)
+$(recipe packaging/windows-cache/qt.sh packaging/windows-cache/toolchain.sh)
 $toolchain"
 avrdude_key="avrdude $avrdude_debian_version
-$(recipe packaging/windows-cache.sh packaging/mingw-w64.cmake packaging/avrdude.exe.manifest)
+$(recipe packaging/windows-cache/avrdude.sh packaging/windows-cache/toolchain.sh \
+         packaging/mingw-w64.cmake packaging/avrdude.exe.manifest)
 $toolchain"
 
 # True when the part in the folder was built from what its key names; says why not.
@@ -137,101 +143,19 @@ hold() {
     flock "$1" "$lock"
 }
 tell_folders() { printf 'qt=%q avrdude=%q\n' "$qt" "$avrdude" >&3; }
-hold -s
-if current "$qt" "$qt_key" >/dev/null 2>&1 && current "$avrdude" "$avrdude_key" >/dev/null 2>&1; then
-    tell_folders
-    exit 0
-fi
-hold -x
-
-# The caches are built the same way on every machine: the same time stamps
-# and no path of the machine's own in what is built. Qt and avrdude are
-# configured for fixed prefixes and installed into the cache.
-cache_epoch=1764547200
-path_map=-ffile-prefix-map=$cache=/kestrelflash-cache
-
-# The cross compilers as Qt's mkspec names them, with the POSIX thread model.
-mkdir -p "$cache/bin"
-for tool in gcc g++; do
-    rm -f "$cache/bin/$cross-$tool"
-    printf '#!/bin/sh\nexec %q %q "$@"\n' "$(command -v $cross-$tool-posix)" "$path_map" \
-        >"$cache/bin/$cross-$tool"
-    chmod +x "$cache/bin/$cross-$tool"
-done
-export PATH=$cache/bin:$PATH SOURCE_DATE_EPOCH=$cache_epoch QT_RCC_SOURCE_DATE_OVERRIDE=$cache_epoch \
-    TZ=UTC LC_ALL=C
-
+both_current() { current "$qt" "$qt_key" >/dev/null 2>&1 && current "$avrdude" "$avrdude_key" >/dev/null 2>&1; }
 # Puts a part that is complete in place of the old one.
 replace() { echo "$2" >"$1.new/KEY" && rm -rf "$1" && mv "$1.new" "$1"; }
 
-build_serialport() {
-    "$qt.new/bin/syncqt.pl" -version "$qt_version" && "$qt.new/bin/qmake" \
-        && make -j"$jobs" && make install
-}
-
-build_qt() {
-    local work=$cache/qt-build
-    rm -rf "$qt.new" "$work"
-    mkdir -p "$work" "$qt.new/source" && cd "$work"
-    step "Qt $qtbase_version source" "$work/source.log" apt-get source qtbase-opensource-src
-    # The .dsc and the files it lists, as the licence asks, kept with what they built.
-    cp qtbase-opensource-src_* "$qt.new/source/"
-    mkdir build && cd build
-    step "Qt $qt_version configure for Windows" "$work/configure.log" \
-        ../qtbase-opensource-src-*/configure -prefix "/usr/local/Qt-$qt_version" -extprefix "$qt.new" \
-        -opensource -confirm-license \
-        -xplatform win32-g++ -device-option CROSS_COMPILE=$cross- -release -shared \
-        -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -no-freetype -qt-zlib \
-        -qt-pcre -qt-libpng -qt-libjpeg -qt-harfbuzz -no-openssl -no-vulkan -no-direct2d \
-        -no-feature-network -no-feature-sql -no-feature-concurrent -no-feature-xml \
-        -no-feature-printer -no-feature-tabletevent
-    step "Qt $qt_version Core, Gui, Widgets and the Windows plugins (the long step)" \
-        "$work/make.log" make -j"$jobs"
-    step "Qt $qt_version install" "$work/install.log" make install
-    mkdir -p "$qt.new/licenses"
-    cp ../qtbase-opensource-src-*/LICENSE.LGPL3 ../qtbase-opensource-src-*/LICENSE.GPL3 "$qt.new/licenses/"
-
-    cd "$work"
-    tar -xf "$serialport_tarball"
-    cd "qtserialport-$qt_version"
-    step "Qt Serial Port $qt_version" "$work/serialport.log" build_serialport
-    cd "$cache" && rm -rf "$work"
-    replace "$qt" "$qt_key"
-}
-
-# In the work folder of build_avrdude, whose prefix it installs for.
-build_avrdude_here() {
-    cmake -S avrdude*-*/ -B build -DCMAKE_TOOLCHAIN_FILE="$root/packaging/mingw-w64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DCMAKE_C_FLAGS="$(printf %q "$path_map")" -DCMAKE_EXE_LINKER_FLAGS="$(printf %q "$work/manifest.o")" \
-        && cmake --build build --parallel "$jobs" && DESTDIR="$work/staged" cmake --install build
-}
-
-# avrdude is an ANSI program: its manifest makes UTF-8 its code page, so that a
-# file name or an install folder in any script reaches it whole.
-build_avrdude() {
-    local work=$cache/avrdude-build prefix=/usr/local/avrdude-$avrdude_version
-    rm -rf "$avrdude.new" "$work"
-    mkdir -p "$work" "$avrdude.new/source" && cd "$work"
-    # The build takes the upstream tarball alone; the Debian part is kept too
-    # when the archive serves it.
-    apt-get source --download-only avrdude >"$work/source.log" 2>&1 || true
-    ls avrdude_*.orig.tar.* >/dev/null || { cat "$work/source.log"; exit 1; }
-    cp avrdude_* "$avrdude.new/source/"
-    tar -xf avrdude_*.orig.tar.*
-    cp "$root/packaging/avrdude.exe.manifest" manifest.xml
-    echo '1 24 "manifest.xml"' >manifest.rc
-    $cross-windres manifest.rc -O coff -o manifest.o
-    step "avrdude $avrdude_debian_version for Windows, serial programmers only" "$work/build.log" \
-        build_avrdude_here
-    cp -r "$work/staged$prefix/." "$avrdude.new/"
-    mkdir -p "$avrdude.new/licenses"
-    cp avrdude*-*/COPYING "$avrdude.new/licenses/"
-    cd "$cache" && rm -rf "$work"
-    replace "$avrdude" "$avrdude_key"
-}
-
-current "$qt" "$qt_key" || build_qt
-current "$avrdude" "$avrdude_key" || build_avrdude
+# flock changes a lock by letting it go and taking it anew, so another run may
+# have rebuilt a part from a recipe of its own in between: the parts are checked
+# each time the lock is held, and built again until they are this tree's.
 hold -s
+until both_current; do
+    hold -x
+    use_cross_toolchain
+    if ! current "$qt" "$qt_key"; then build_qt; replace "$qt" "$qt_key"; fi
+    if ! current "$avrdude" "$avrdude_key"; then build_avrdude; replace "$avrdude" "$avrdude_key"; fi
+    hold -s
+done
 tell_folders

@@ -7,7 +7,10 @@ set -eu
 qt=${1:-5}
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "$qt" = windows ]; then
-    "$root/packaging/windows-cache.sh" >/dev/null && "$root/scripts/setup.sh" wine
+    # The cache, built first when out of date, stays as it is until the picture is taken.
+    . "$root/packaging/common.sh"
+    use_windows_cache
+    "$root/scripts/setup.sh" wine
     "$root/scripts/build.sh" 5 all
     KESTRELFLASH_WINDOWS_PICTURE="$root/docs/kestrelflash-windows.png" \
         ctest --test-dir "$root/build/qt5" --no-tests=error -L windows --output-on-failure

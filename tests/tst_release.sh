@@ -62,8 +62,7 @@ python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(4096); b = f.read(1
 dpkg-deb -x kestrelflash_*_amd64.deb "$out/deb"
 readelf -d "$out/deb/usr/bin/kestrelflash" | grep -q BIND_NOW
 
-kit=$("$source/packaging/windows-cache.sh" 2>/dev/null)
-eval "$kit" # qt=... avrdude=...
+use_windows_cache 2>/dev/null # qt=... avrdude=..., read under the cache's shared lock
 ! grep -rlaF "${qt%/*}" "$out/zip" "$out/deb" || false # as any user would build them
 for part in "$qt" "$avrdude"; do
     mkdir -p "$out/stale/kestrelflash/${part##*/}"
@@ -71,14 +70,24 @@ for part in "$qt" "$avrdude"; do
 done
 ! XDG_CACHE_HOME=$out/stale "$source/packaging/windows-cache.sh" --check 2>"$out/check.log" || false
 grep -q '^-qtbase-opensource-src .* but older$' "$out/check.log"
-# Any change to a file that a part is built from makes that part out of date.
+# A change to a file that a part is built from makes that part out of date, and
+# no other; the script that decides when to build makes none.
 git clone -q "$out/a" "$out/recipe"
-for file in packaging/windows-cache.sh packaging/mingw-w64.cmake packaging/avrdude.exe.manifest; do
+while read -r file stale; do
     echo >>"$out/recipe/$file"
-    ! "$out/recipe/packaging/windows-cache.sh" --check 2>"$out/check.log" || false
-    grep -q "^+$file sha256 " "$out/check.log"
+    "$out/recipe/packaging/windows-cache.sh" --check </dev/null 2>"$out/check.log" && found= || found=out
+    [ "${found:+out}" = "${stale:+out}" ] || { cat "$out/check.log"; false; }
+    [ "$(sed -n 's/ is out of date$//p' "$out/check.log" | xargs)" = "$stale" ] || { cat "$out/check.log"; false; }
+    [ -z "$stale" ] || grep -q "^+$file sha256 " "$out/check.log"
     git -C "$out/recipe" checkout -q -- "$file"
-done
+done <<'RECIPES'
+packaging/windows-cache.sh
+packaging/windows-cache/qt.sh qt-mingw64
+packaging/windows-cache/avrdude.sh avrdude-mingw64
+packaging/windows-cache/toolchain.sh qt-mingw64 avrdude-mingw64
+packaging/mingw-w64.cmake avrdude-mingw64
+packaging/avrdude.exe.manifest avrdude-mingw64
+RECIPES
 grep -q ' Kestrelflash-.*-source\.tar\.xz$' SHA256SUMS
 tar -xf Kestrelflash-*-source.tar.xz -C "$out"
 sources=$(echo "$out"/Kestrelflash-*-source/debian-sources)
