@@ -3,12 +3,14 @@
 #include "portbox.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -116,8 +118,9 @@ AvrUpdateDialog::AvrUpdateDialog(QWidget *parent)
 
 AvrUpdateDialog::~AvrUpdateDialog()
 {
-    // Stopping the tool because the window goes away is no failure to report.
+    // Stopping the tool because the window goes away is no end of a run to report.
     disconnect(process, &QProcess::errorOccurred, this, nullptr);
+    disconnect(process, SIGNAL(finished(int, QProcess::ExitStatus)), this, nullptr);
     // The tool's last output may still arrive while it is closed, so the form stays until then.
     if (process->state() != QProcess::NotRunning)
         process->close();
@@ -154,13 +157,16 @@ QString AvrUpdateDialog::showRememberedHexPath()
     return path;
 }
 
+// Every run ends with one line of the window's own. A crash has had its line
+// already; a run the window stopped says why; otherwise the exit code, and not
+// avrdude's text, tells whether the board holds the image.
 void AvrUpdateDialog::processExist()
 {
-    // The tool's own text has already told how the run went; only a character
-    // it left unfinished is still to be shown, and why the program stopped it.
     finishToolOutput();
     if (process->stopReason() != ToolProcess::Stop::None)
-        showNotice(stopNotice(process->stopReason()));
+        showRunEnd(stopNotice(process->stopReason()));
+    else if (process->exitStatus() == QProcess::NormalExit)
+        showRunEnd(verdict());
 }
 
 void AvrUpdateDialog::on_btnOpen_clicked()
@@ -184,9 +190,10 @@ void AvrUpdateDialog::on_btnUpdate_clicked()
         return;
     }
     runPort = ui->cbSerial->currentText();
+    runHexPath = ui->lineEdit->text();
     const ProgrammerAddress address =
         programmerAddress(QDir::currentPath(), QCoreApplication::applicationDirPath(), runPort);
-    const QStringList arguments = toolArguments(address.port, ui->lineEdit->text());
+    const QStringList arguments = toolArguments(address.port, runHexPath);
     qDebug() << "avr CMD: " << address.program << " " << arguments;
     // Each argument reaches the tool as it stands: no shell, no quoting.
     process->startTool(address.program, arguments);
@@ -274,7 +281,7 @@ void AvrUpdateDialog::reportToolFailure(QProcess::ProcessError error)
     else
         return;
     finishToolOutput();
-    showNotice(line.arg(process->program(), process->errorString()));
+    showRunEnd(line.arg(process->program(), process->errorString()));
 }
 
 QString AvrUpdateDialog::stopNotice(ToolProcess::Stop reason) const
@@ -296,10 +303,51 @@ QString AvrUpdateDialog::stopNotice(ToolProcess::Stop reason) const
                   "may hold part of the image. Check the cable, then press Update again.")
             .arg(limits.runMs / 60000.0)
             .arg(runPort);
+    case ToolProcess::Stop::Refused:
+        return tr("avrdude was ended before it began, because Windows would not %1 The board "
+                  "on %2 was not touched; press Update again.")
+            .arg(process->refusal(), runPort);
     case ToolProcess::Stop::None:
         break;
     }
     return QString();
+}
+
+// avrdude exits with 0 only once the image is written and verified: this
+// command line never turns verification off.
+QString AvrUpdateDialog::verdict() const
+{
+    const int code = process->exitCode();
+    if (code == 0)
+        return tr("Done: %1 is written to the board on %2 and verified.")
+            .arg(QFileInfo(runHexPath).fileName(), runPort);
+    QString failure;
+    switch (process->reached()) {
+    case ToolProcess::Reached::Nothing:
+        failure = tr("Update failed: avrdude ended with exit code %1 before a board answered on "
+                     "%2, so the board was not updated; its lines above say why. Choose the "
+                     "board's port, check that it is plugged in, then press Update again.");
+        break;
+    case ToolProcess::Reached::Board:
+        failure = tr("Update failed: avrdude ended with exit code %1 before writing, so the board "
+                     "on %2 was not updated; its lines above say why. Put that right, then press "
+                     "Update again.");
+        break;
+    case ToolProcess::Reached::Writing:
+        failure = tr("Update failed: avrdude ended with exit code %1 while writing, so the board "
+                     "on %2 may hold part of the image; its lines above say why. Pressing Update "
+                     "again is safe: the board still starts its bootloader.");
+        break;
+    }
+    return failure.arg(code).arg(runPort);
+}
+
+// The run's last line; a window in the background asks for attention (the
+// taskbar button flashes), without taking the focus.
+void AvrUpdateDialog::showRunEnd(const QString &line)
+{
+    showNotice(line);
+    QApplication::alert(this);
 }
 
 // A line of the window's own, in the console and on the debug channel. It starts

@@ -67,13 +67,16 @@ private:
     void appendToConsole(const QString &text);
     void reportToolFailure(QProcess::ProcessError error);
     QString stopNotice(ToolProcess::Stop reason) const;
+    QString verdict() const;
+    void showRunEnd(const QString &line);
     void showNotice(const QString &line);
 
     AvrUpdateDialogForm *ui;
     ToolProcess *process;
     QString outputLog;
-    // The port of the run in progress or the last one, as the user chose it.
+    // The port and image of the run in progress or the last one, as the user chose them.
     QString runPort;
+    QString runHexPath;
     // One per channel: a character or a CR+LF pair split between two reads of
     // one channel must not be mixed up with the other channel's output.
     struct ToolChannel

@@ -8,8 +8,6 @@
 #endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-// after windows.h, whose types it uses
-#include <tlhelp32.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -32,28 +30,6 @@ void dieWithProgram(qint64 programPid)
 }
 #endif
 
-#ifdef Q_OS_WIN
-// A process started suspended has one thread, its first; Qt keeps no handle to
-// it that could be reached, so it is found by the process's id.
-void resumeProcess(DWORD pid)
-{
-    const HANDLE threads = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (threads == INVALID_HANDLE_VALUE)
-        return;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(threads, &entry); more; more = Thread32Next(threads, &entry)) {
-        if (entry.th32OwnerProcessID != pid)
-            continue;
-        if (const HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
-            ResumeThread(thread);
-            CloseHandle(thread);
-        }
-    }
-    CloseHandle(threads);
-}
-#endif
-
 } // namespace
 
 ToolProcess::ToolProcess(QObject *parent)
@@ -65,8 +41,10 @@ ToolProcess::ToolProcess(QObject *parent)
 #endif
 #ifdef Q_OS_WIN
     // The tool runs its first instruction only once it is in the job.
-    setCreateProcessArgumentsModifier(
-        [](CreateProcessArguments *arguments) { arguments->flags |= CREATE_SUSPENDED; });
+    setCreateProcessArgumentsModifier([this](CreateProcessArguments *arguments) {
+        arguments->flags |= CREATE_SUSPENDED;
+        started = arguments->processInformation;
+    });
 #endif
     limitTimer.setSingleShot(true);
     connect(&limitTimer, &QTimer::timeout, this, &ToolProcess::checkLimits);
@@ -95,7 +73,9 @@ void ToolProcess::setupChildProcess()
 void ToolProcess::startTool(const QString &program, const QStringList &arguments)
 {
     stop = Stop::None;
+    refused.clear();
     signedOn = false;
+    writing = false;
     partialLine.clear();
     lastProgressMs = 0;
     runClock.start();
@@ -103,7 +83,8 @@ void ToolProcess::startTool(const QString &program, const QStringList &arguments
     if (state() == NotRunning)
         return;
     runInJob();
-    armLimitTimer(0);
+    if (stop == Stop::None)
+        armLimitTimer(0);
 }
 
 QByteArray ToolProcess::readOutput(ProcessChannel channel)
@@ -130,6 +111,8 @@ void ToolProcess::noteOutput(const QByteArray &bytes)
         noteLine(partialLine.left(end), now);
         partialLine.remove(0, end + 1);
     }
+    // A progress bar's line ends only at 100 %, but its start names what it does.
+    noteWriting(partialLine.trimmed().toLower());
     // What a line is shows at its start; a tool that never ends one costs no more.
     partialLine.truncate(512);
 }
@@ -142,14 +125,32 @@ void ToolProcess::noteLine(const QByteArray &line, qint64 now)
         signedOn = true;
     if (!text.isEmpty() && !namesTrouble(text))
         lastProgressMs = now;
+    noteWriting(text);
 }
 
-// How avrdude 7 and 8 word what went wrong ("avrdude error:", "Error:",
-// "avrdude warning: Command timed out", "Warning:"): a board that only
-// complains makes no progress.
+// "avrdude: writing flash (65536 bytes):", "Writing | ###": from here on the
+// chip may hold part of the image. A complaint about writing to the port is no
+// write to the chip, and before the board has answered nothing is written.
+void ToolProcess::noteWriting(const QByteArray &lowerCaseLine)
+{
+    if (signedOn && lowerCaseLine.contains("writing") && !namesTrouble(lowerCaseLine))
+        writing = true;
+}
+
+ToolProcess::Reached ToolProcess::reached() const
+{
+    if (writing)
+        return Reached::Writing;
+    return signedOn ? Reached::Board : Reached::Nothing;
+}
+
+// How avrdude words what went wrong: "avrdude error:" and "avrdude warning:"
+// (7), "Error:" and "Warning:" (8), "avrdude: stk500v2_ReceiveMessage():
+// timeout" (6, which Ubuntu still ships). A board that only complains makes no
+// progress.
 bool ToolProcess::namesTrouble(const QByteArray &lowerCaseLine)
 {
-    for (const char *word : {"error", "warning", "timeout", "timed out"}) {
+    for (const char *word : {"error", "warning", "timeout"}) {
         if (lowerCaseLine.contains(word))
             return true;
     }
@@ -187,9 +188,9 @@ void ToolProcess::stopTool(Stop reason)
 
 // A Windows COM port is the tool's alone while it runs, so the tool must end
 // with the program even when the program is killed: the job ends whatever is
-// in it once its last handle closes, and the program holds the only one.
-// The tool was started suspended: it runs its first instruction only once it is
-// in the job, and runs whether or not there is one.
+// in it once its last handle closes, and the program holds the only one. The
+// tool was started suspended and runs its first instruction only once it is in
+// the job; a tool that cannot be put there, or not resumed, is ended at once.
 void ToolProcess::runInJob()
 {
 #ifdef Q_OS_WIN
@@ -201,19 +202,30 @@ void ToolProcess::runInJob()
         if (job
             && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
                                         sizeof limits)) {
+            const DWORD error = GetLastError();
             CloseHandle(job);
             job = nullptr;
+            SetLastError(error);
         }
     }
-    const DWORD pid = DWORD(processId());
-    // Without a job (Windows 7 has no nested jobs) the tool still runs; the window
-    // still stops it when it closes.
-    const HANDLE tool =
-        job && pid ? OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, pid) : nullptr;
-    if (tool) {
-        AssignProcessToJobObject(job, tool);
-        CloseHandle(tool);
+    const auto *tool = static_cast<const PROCESS_INFORMATION *>(started);
+    if (!job || !AssignProcessToJobObject(job, tool->hProcess)) {
+        const int error = int(GetLastError());
+        return refuse(tr("put it into a job that ends it with this program"), error);
     }
-    resumeProcess(pid);
+    if (ResumeThread(tool->hThread) == DWORD(-1)) {
+        const int error = int(GetLastError());
+        return refuse(tr("resume it"), error);
+    }
 #endif
+}
+
+// Says what the system would not do, with its own words for why, and ends the tool.
+void ToolProcess::refuse(const QString &what, int systemError)
+{
+    QString reason = qt_error_string(systemError).trimmed();
+    if (!reason.endsWith(QLatin1Char('.')))
+        reason += QLatin1Char('.');
+    refused = what + QLatin1String(": ") + reason;
+    stopTool(Stop::Refused);
 }

@@ -16,7 +16,9 @@ class ToolProcess : public QProcess
     Q_OBJECT
 
 public:
-    enum class Stop { None, NoAnswer, WentQuiet, TookTooLong };
+    enum class Stop { None, NoAnswer, WentQuiet, TookTooLong, Refused };
+    // How far the last run got with the board.
+    enum class Reached { Nothing, Board, Writing };
     struct Limits
     {
         // A normal run makes progress at least every second: a '#' every 2 % of
@@ -35,6 +37,9 @@ public:
     QByteArray readOutput(ProcessChannel channel);
     // Why the last run was stopped by this program, or None.
     Stop stopReason() const { return stop; }
+    // With Stop::Refused: what Windows would not do, and the system's reason, a sentence's end.
+    QString refusal() const { return refused; }
+    Reached reached() const;
     const Limits &limits() const { return runLimits; }
 
 protected:
@@ -45,22 +50,28 @@ protected:
 private:
     void noteOutput(const QByteArray &bytes);
     void noteLine(const QByteArray &line, qint64 now);
+    void noteWriting(const QByteArray &lowerCaseLine);
     static bool namesTrouble(const QByteArray &lowerCaseLine);
     void checkLimits();
     void armLimitTimer(qint64 now);
     void stopTool(Stop reason);
     void runInJob();
+    void refuse(const QString &what, int systemError);
 
     Limits runLimits;
     QTimer limitTimer;
     QElapsedTimer runClock;
     qint64 lastProgressMs = 0;
     bool signedOn = false;
+    bool writing = false;
     // The line still being written, judged once it is whole.
     QByteArray partialLine;
     Stop stop = Stop::None;
+    QString refused;
     qint64 programPid = 0;
     void *job = nullptr; // Windows: the job that ends the tool with the program
+    // Windows: Qt's record of the tool's process and first thread, filled by CreateProcess.
+    void *started = nullptr;
 
     friend struct AvrUpdateDialogProbe;
 };

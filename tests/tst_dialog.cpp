@@ -101,31 +101,32 @@ void tst_Dialog::consoleShowsOutputAsTheToolWroteIt_data()
 {
     // What the stand-in writes, a write a step: 'o' or 'e' and the bytes for
     // standard output or error in text mode (LF leaves Windows as CR LF), 'O' or
-    // 'E' as they are; or "|" where a run ends and the next one starts.
+    // 'E' as they are; or "|" where a run ends and the next one starts. Each run
+    // ends well, and its last line (%v) is the window's, on a line of its own.
     QTest::addColumn<QByteArrayList>("writes");
     QTest::addColumn<QString>("shown");
 
     QTest::newRow("markup") << QByteArrayList{"o<b>bold</b> &amp;\n", "e<br>"}
-                            << "<b>bold</b> &amp;\n<br>";
+                            << "<b>bold</b> &amp;\n<br>\n%v";
     QTest::newRow("avrdude's line ends, CR LF on Windows")
         << QByteArrayList{"oavrdude: 65536 bytes of flash verified\n\navrdude done.  Thank you.\n"}
-        << "avrdude: 65536 bytes of flash verified\n\navrdude done.  Thank you.\n";
+        << "avrdude: 65536 bytes of flash verified\n\navrdude done.  Thank you.\n%v";
     QTest::newRow("2-byte character split")
-        << QByteArrayList{"OCode: \xc3", "O\xa9t\xc3\xa9"} << QString::fromUtf8("Code: été");
+        << QByteArrayList{"OCode: \xc3", "O\xa9t\xc3\xa9"} << QString::fromUtf8("Code: été\n%v");
     QTest::newRow("3-byte character split")
         << QByteArrayList{"Osplit: \xe5\x9b", "O\xba\xe4\xbb\xb6 end"}
-        << QString::fromUtf8("split: 固件 end");
-    QTest::newRow("4-byte character split")
-        << QByteArrayList{"Oclef \xf0", "O\x9d\x84\x9e!"} << QString::fromUtf8("clef \U0001D11E!");
+        << QString::fromUtf8("split: 固件 end\n%v");
+    QTest::newRow("4-byte character split") << QByteArrayList{"Oclef \xf0", "O\x9d\x84\x9e!"}
+                                            << QString::fromUtf8("clef \U0001D11E!\n%v");
     // A character cut on one channel must not take in the other channel's bytes.
     QTest::newRow("character split around the other channel")
-        << QByteArrayList{"O12 \xe2", "Ex", "O\x82\xac"} << QString::fromUtf8("12 x€");
+        << QByteArrayList{"O12 \xe2", "Ex", "O\x82\xac"} << QString::fromUtf8("12 x€\n%v");
     QTest::newRow("CR and LF in separate reads")
-        << QByteArrayList{"Oline one\r", "O\nline two\r\n"} << "line one\nline two\n";
+        << QByteArrayList{"Oline one\r", "O\nline two\r\n"} << "line one\nline two\n%v";
     QTest::newRow("CR and LF on different channels")
-        << QByteArrayList{"Oline one\r", "E\nline two"} << "line one\n\nline two";
+        << QByteArrayList{"Oline one\r", "E\nline two"} << "line one\n\nline two\n%v";
     QTest::newRow("run ends inside characters") << QByteArrayList{"Oab\xe2\x82", "E\xc3", "|", "Oc"}
-                                                << QString::fromUtf8("ab\uFFFD\uFFFDc");
+                                                << QString::fromUtf8("ab\uFFFD\uFFFD\n%vc\n%v");
 }
 
 void tst_Dialog::consoleShowsOutputAsTheToolWroteIt()
@@ -133,6 +134,7 @@ void tst_Dialog::consoleShowsOutputAsTheToolWroteIt()
     QFETCH(QByteArrayList, writes);
     QFETCH(QString, shown);
     Sandbox sandbox;
+    QSettings().setValue("HexPath", "C:/Firmware/fw.hex");
     AvrUpdateDialog dialog;
     acknowledgeReads(dialog);
     dialog.show();
@@ -155,7 +157,9 @@ void tst_Dialog::consoleShowsOutputAsTheToolWroteIt()
         QVERIFY(update(dialog, {boardPort}));
         run.clear();
     }
-    QCOMPARE(console->toPlainText(), earlier + shown);
+    const QString done =
+        "Done: fw.hex is written to the board on " + boardPort + " and verified.\n";
+    QCOMPARE(console->toPlainText(), earlier + shown.replace("%v", done));
     QVERIFY(console->textCursor().atEnd() && !console->textCursor().hasSelection());
     QTRY_VERIFY(console->viewport()->rect().contains(console->cursorRect()));
     // New output is added at the end; nothing already shown is taken out and put back.
@@ -314,7 +318,8 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
 {
     QTest::addColumn<QByteArrayList>("tool"); // the stand-in's steps; none: there is no tool
     QTest::addColumn<ToolProcess::Limits>("limits");
-    QTest::addColumn<QString>("shown"); // the whole console, a pattern; %1 is the tool's path
+    // The whole console, a pattern: %1 is the tool's path, %2 the port, %3 the image's name.
+    QTest::addColumn<QString>("shown");
     const ToolProcess::Limits shipped;
     const QString wentQuiet =
         "avrdude made no progress for 1 s and was stopped: the board on %2 no longer answers "
@@ -328,9 +333,27 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
                "^Writing \\| #\uFFFD\nThe programmer tool %1 ended abnormally: .+\n$");
     QTest::newRow("no tool") << QByteArrayList{} << shipped
                              << "^Could not start the programmer tool %1: .+\n$";
-    // As avrdude 7.3 and later do on a port nobody answers: the run ends, nothing is added.
-    QTest::newRow("gives up by itself") << QByteArrayList{"eavrdude error: timeout\n", "x1"}
-                                        << shipped << "^avrdude error: timeout\n$";
+    // As avrdude 7.3 and later do on a port nobody answers: the run ends by itself, failed.
+    QTest::newRow("gives up by itself")
+        << QByteArrayList{"eavrdude error: timeout\n", "x1"} << shipped
+        << "^avrdude error: timeout\nUpdate failed: avrdude ended with exit code 1 before a board "
+           "answered on %2, so the board was not updated; its lines above say why\\. Choose the "
+           "board's port, check that it is plugged in, then press Update again\\.\n$";
+    // The exit code, not the text, says how it went.
+    QTest::newRow("says verified, yet exit code 1")
+        << QByteArrayList{signedOn, "OWriting | ####",
+                          "o | 100% 0.40s\n\navrdude: 4 bytes of flash verified\n", "x1"}
+        << shipped
+        << "^avrdude: AVR device initialized and ready to accept instructions\n"
+           "Writing \\| #### \\| 100% 0\\.40s\n\navrdude: 4 bytes of flash verified\n"
+           "Update failed: avrdude ended with exit code 1 while writing, so the board on %2 may "
+           "hold part of the image; its lines above say why\\. Pressing Update again is safe: "
+           "the board still starts its bootloader\\.\n$";
+    QTest::newRow("another code after partial marks")
+        << QByteArrayList{signedOn, "OReading | ##", "x3"} << shipped
+        << "^avrdude: AVR device initialized and ready to accept instructions\nReading \\| ##\n"
+           "Update failed: avrdude ended with exit code 3 before writing, so the board on %2 was "
+           "not updated; its lines above say why\\. Put that right, then press Update again\\.\n$";
     QTest::newRow("runs on past the time limit, deaf to SIGTERM")
         << QByteArrayList{"d", "OWriting | "} + repeated({"O#", "s100"}, 100)
         << ToolProcess::Limits{20000, 1000}
@@ -342,15 +365,18 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
         << QByteArrayList{"OWriting | "} + repeated({"O#", "s100"}, 25)
             + QByteArrayList{"o | 100% 2.50s\n\navrdude done.  Thank you.\n"}
         << ToolProcess::Limits{1000, 300000}
-        << "^Writing \\| #{25} \\| 100% 2\\.50s\n\navrdude done\\.  Thank you\\.\n$";
-    // As avrdude.exe does when the board is unplugged mid-write: only errors, for ever.
+        << "^Writing \\| #{25} \\| 100% 2\\.50s\n\navrdude done\\.  Thank you\\.\nDone: %3 is "
+           "written to the board on %2 and verified\\.\n$";
+    // As avrdude.exe does when the board is unplugged mid-write: only complaints,
+    // for ever; avrdude 6's timeouts say nothing of an error.
     QTest::newRow("only complains after signing on")
         << QByteArrayList{signedOn, "OWriting | ##"}
-            + repeated(
-                {"eavrdude error: timeout\n", "eavrdude warning: Command timed out\n", "s200"}, 100)
+            + repeated({"eavrdude: stk500v2_ReceiveMessage(): timeout\n",
+                        "eavrdude warning: Command timed out\n", "s200"},
+                       100)
         << ToolProcess::Limits{1000, 8000}
         << "^avrdude: AVR device initialized and ready to accept instructions\nWriting \\| ##(("
-           "avrdude error: timeout|avrdude warning: Command timed out)\n)+"
+           "avrdude: stk500v2_ReceiveMessage\\(\\): timeout|avrdude warning: Command timed out)\n)+"
             + wentQuiet;
     // avrdude 8 says nothing of signing on without -v: its first marks say the board answered.
     QTest::newRow("avrdude 8 complains after its first marks")
@@ -395,12 +421,17 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown()
         if (firstMessage.isEmpty())
             firstMessage = QStringLiteral("%1 %2 %3").arg(context.file, context.function, text);
     });
-    QVERIFY(update(dialog, {boardPort, "ttyACM0"}));
+    pressUpdate(dialog, {boardPort, "ttyACM0"});
+    // The run's lines name the port it writes, not the one chosen since.
+    Probe::form(dialog).cbSerial->setCurrentIndex(1);
+    QVERIFY(runIsOver(dialog, 10000));
     qInstallMessageHandler(nullptr);
 
     const QString console = Probe::form(dialog).textEdit->toPlainText();
     const QString pattern =
-        shown.replace("%1", QRegularExpression::escape(program)).replace("%2", boardPort);
+        shown.replace("%1", QRegularExpression::escape(program))
+            .replace("%2", boardPort)
+            .replace("%3", QRegularExpression::escape(QFileInfo(hexPath).fileName()));
     QVERIFY2(console.contains(QRegularExpression(pattern)), qPrintable(console));
     QVERIFY(firstMessage.contains(
         QRegularExpression("avrupdatedialog.cpp .*on_btnUpdate_clicked.* avr CMD: ")));
@@ -476,10 +507,12 @@ void tst_Dialog::realUpdateLeavesTheImageInTheChip()
     AvrUpdateDialog dialog;
     // The serial port list leaves out pseudo-terminals, so the board's port is put in by hand.
     QVERIFY(update(dialog, {port}, 180000));
-    // The run ends with avrdude's own last words: none of the window's limits cut it short.
+    // None of the window's limits cut the run short, and its last line says so.
     const QString console = Probe::form(dialog).textEdit->toPlainText();
     QVERIFY2(console.contains(QString("%1 bytes of flash verified").arg(size))
-                 && console.trimmed().endsWith("Thank you."),
+                 && console.contains(QRegularExpression(
+                     "Thank you\\.\n+Done: " + QRegularExpression::escape(QFileInfo(hex).fileName())
+                     + " is written to the board on " + port + " and verified\\.\n$")),
              qPrintable(console));
 #ifndef Q_OS_WIN
     board.terminate();

@@ -1,8 +1,8 @@
 #!/bin/bash
 # The Debian package made from this build: the program, its menu entry, icon,
 # manual page and metainfo at their places, avrdude among its dependencies; the
-# metainfo valid, found as a software centre finds it, with every release of the
-# changelog; the program unpacked from it, started from a folder without tools/,
+# metainfo valid, found as a software centre finds it (where a mount namespace
+# can be had), with every release of the changelog, each with its date; the program unpacked from it, started from a folder without tools/,
 # opens its window in a real X server, where a screen reader finds every button,
 # box, text field and port named, and Escape ends it with exit code 0. Killed
 # with SIGKILL mid-run, it takes avrdude with it
@@ -21,29 +21,52 @@ dpkg-deb -x "$tmp"/kestrelflash_*_amd64.deb "$tmp/root"
 ls "$tmp"/root/usr/share/{icons/hicolor/scalable/apps/kestrelflash.svg,man/man1/kestrelflash.1.gz}
 desktop-file-validate "$tmp/root/usr/share/applications/com.orvanta.Kestrelflash.desktop"
 
-# What software centres read: valid metainfo, found once the package's files are
-# where the system looks (in a mount namespace of this test's own; one that is not
-# root maps itself to root in a user namespace), naming a menu entry the package
-# holds and the changelog's newest version.
+# What software centres read: valid metainfo whose menu entry the package holds
+# (validate-tree fails on errors and warnings, and on a missing .desktop file),
+# with the changelog's newest version among its releases.
+appstreamcli validate-tree --no-net "$tmp/root"
 metainfo=$tmp/root/usr/share/metainfo/com.orvanta.Kestrelflash.metainfo.xml
-appstreamcli validate --no-net "$metainfo" # fails on errors and warnings
-component=$(unshare $([ "$(id -u)" = 0 ] || echo --map-root-user) --mount sh -c 'for dir in metainfo applications; do
-        mount --bind "$0/root/usr/share/$dir" "/usr/share/$dir" || exit; done
-    appstreamcli refresh-cache --force --cachepath "$0/cache" >/dev/null
-    exec appstreamcli dump --cachepath "$0/cache" com.orvanta.Kestrelflash' "$tmp")
-grep -x '  <name>Kestrelflash</name>' <<<"$component"
-launchable=$(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>|\1|p' <<<"$component")
-ls "$tmp/root/usr/share/applications/${launchable:?no launchable}"
-grep "<release .*version=\"$(sed -n '1s/^kestrelflash (\([^)]*\)).*/\1/p' "$2/app/changelog")\"" <<<"$component"
-# Each release of a changelog with more than one, with its date, from a scratch configure.
+newest=$(sed -n '1s/^kestrelflash (\([^)]*\)).*/\1/p' "$2/app/changelog")
+grep "<release version=\"$newest\"" "$metainfo"
+# Found as a software centre finds it once the package's files are where the
+# system looks: in a mount namespace of this test's own (one that is not root
+# maps itself to root in a user namespace). A plain chroot or an unprivileged
+# container, as Debian's package builders give, has none to offer.
+userns=$([ "$(id -u)" = 0 ] || echo --map-root-user)
+if unshare $userns --mount true 2>"$tmp/unshare.log"; then
+    component=$(unshare $userns --mount sh -c 'for dir in metainfo applications; do
+            mount --bind "$0/root/usr/share/$dir" "/usr/share/$dir" || exit; done
+        appstreamcli refresh-cache --force --cachepath "$0/cache" >/dev/null
+        exec appstreamcli dump --cachepath "$0/cache" com.orvanta.Kestrelflash' "$tmp")
+    grep -x '  <name>Kestrelflash</name>' <<<"$component"
+    launchable=$(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>|\1|p' <<<"$component")
+    ls "$tmp/root/usr/share/applications/${launchable:?no launchable}"
+    grep "<release .*version=\"$newest\"" <<<"$component"
+else
+    echo "SKIP: the metainfo as a software centre finds it: no mount namespace here: $(cat "$tmp/unshare.log")"
+fi
+# Each release of a changelog with more than one, with its date, from a scratch
+# configure: a one-digit day is Debian's too. A date it cannot read stops it.
 mkdir "$tmp/source" && cp -r "$2"/{CMakeLists.txt,app,dialog} "$tmp/source/"
-printf '\nkestrelflash (0.9) stable; urgency=medium\n\n  * An older release.\n\n -- %s\n' \
-    'Orvanta <support@orvanta.com>  Mon, 02 Nov 2026 12:00:00 +0000' >>"$tmp/source/app/changelog"
-cmake -S "$tmp/source" -B "$tmp/source/build" -DKESTRELFLASH_BUILD_TESTS=OFF \
-      -DKESTRELFLASH_QT_MAJOR="$(sed -n 's/^KESTRELFLASH_QT_MAJOR:STRING=//p' "$1/CMakeCache.txt")" >/dev/null
+older() {
+    printf '\nkestrelflash (%s) stable; urgency=medium\n\n  * An older release.\n\n -- %s\n' \
+        "$1" "Orvanta <support@orvanta.com>  $2 12:00:00 +0000" >>"$tmp/source/app/changelog"
+}
+configure() {
+    cmake -S "$tmp/source" -B "$tmp/source/build" -DKESTRELFLASH_BUILD_TESTS=OFF \
+          -DKESTRELFLASH_QT_MAJOR="$(sed -n 's/^KESTRELFLASH_QT_MAJOR:STRING=//p' "$1/CMakeCache.txt")" >/dev/null
+}
+older 0.9 "Mon, 2 Nov 2026"
+older 0.8 "Thu, 01 Oct 2026"
+configure "$1"
+releases=$(grep '<release ' "$tmp/source/build/app/com.orvanta.Kestrelflash.metainfo.xml")
 diff <(sed -n 's/^kestrelflash (\([^)]*\)).*/\1/p' "$tmp/source/app/changelog") \
-     <(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$tmp/source/build/app/com.orvanta.Kestrelflash.metainfo.xml")
-grep -q '<release version="0.9" date="2026-11-02"/>' "$tmp/source/build/app/com.orvanta.Kestrelflash.metainfo.xml"
+     <(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' <<<"$releases")
+grep -q '<release version="0.9" date="2026-11-02"/>' <<<"$releases"
+grep -q '<release version="0.8" date="2026-10-01"/>' <<<"$releases"
+older 0.7 "Tue, 01 Spe 2026"
+! configure "$1" 2>"$tmp/configure.log" || false
+grep -q "no such date: .*Spe" "$tmp/configure.log"
 export XDG_RUNTIME_DIR=$tmp QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME=$tmp/config
 # Starts the program from a folder without tools/ and waits for its window.
 start() {

@@ -51,10 +51,11 @@ console_shows() {
     done; expect "the console" "$1" "$(xclip -o -selection clipboard)"
 }
 # Picks COM12 by typing it in the port list (which may hold others, such as COM1),
-# and presses Enter on Update. avrdude names the image's folder as it is written.
+# and presses Enter on Update; the window's last line says the image is written
+# and verified. avrdude names the image's folder as it is written.
 update() {
     xdotool key Tab Tab type COM12 && xdotool key Tab Return
-    console_shows "65536 bytes of flash verified"
+    console_shows "^Done: board\.hex is written to the board on COM12 and verified\.$"
     console_shows "input file C:/users/$(id -un)/Documents/Прошивка 固件/board.hex"
 }
 # True when the window is W x H pixels, give or take 3; shows its size.
