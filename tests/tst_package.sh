@@ -62,8 +62,7 @@ configure "$1"
 releases=$(grep '<release ' "$tmp/source/build/app/com.orvanta.Kestrelflash.metainfo.xml")
 diff <(sed -n 's/^kestrelflash (\([^)]*\)).*/\1/p' "$tmp/source/app/changelog") \
      <(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' <<<"$releases")
-grep -q '<release version="0.9" date="2026-11-02"/>' <<<"$releases"
-grep -q '<release version="0.8" date="2026-10-01"/>' <<<"$releases"
+[ "$(grep -cFe '"0.9" date="2026-11-02"' -e '"0.8" date="2026-10-01"' <<<"$releases")" = 2 ]
 older 0.7 "Tue, 01 Spe 2026"
 ! configure "$1" 2>"$tmp/configure.log" || false
 grep -q "no such date: .*Spe" "$tmp/configure.log"

@@ -43,9 +43,12 @@ apps_entry() { wineserver -w; awk -v RS= 'index($1, "\\Uninstall\\") && /"Displa
 expect "the Apps entry's version" "DisplayVersion\"=\"$2\"" "$(apps_entry)"
 expect "the Apps entry's publisher" 'Publisher"="Orvanta"' "$(apps_entry)"
 
-# Waits up to two minutes for the console to show the text (a pattern).
+# Waits up to two minutes for the console to show the text (a pattern). Output
+# that arrives drops the selection before it is copied, so the clipboard is
+# emptied first: an earlier window's text must not pass for this one's.
 console_shows() {
     for _ in $(seq 120); do
+        xclip -selection clipboard -i /dev/null
         xdotool mousemove --window "$window" 100 200 click 1 key ctrl+a ctrl+c
         xclip -o -selection clipboard 2>/dev/null | grep -Eq "$1" && return || sleep 1
     done; expect "the console" "$1" "$(xclip -o -selection clipboard)"
