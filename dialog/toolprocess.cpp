@@ -111,8 +111,10 @@ void ToolProcess::noteOutput(const QByteArray &bytes)
         noteLine(partialLine.left(end), now);
         partialLine.remove(0, end + 1);
     }
-    // A progress bar's line ends only at 100 %, but its start names what it does.
-    noteWriting(partialLine.trimmed().toLower());
+    // A progress bar's line ends only at 100 %, but its start names what it does;
+    // once writing is seen, or before the board has answered, it need not be read.
+    if (signedOn && !writing)
+        noteWriting(partialLine.trimmed().toLower());
     // What a line is shows at its start; a tool that never ends one costs no more.
     partialLine.truncate(512);
 }
