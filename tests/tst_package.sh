@@ -2,11 +2,12 @@
 # The Debian package made from this build: the program, its menu entry, icon,
 # manual page and metainfo at their places, avrdude among its dependencies; the
 # metainfo valid, found as a software centre finds it (where a mount namespace
-# can be had), with every release of the changelog, each with its date; the program unpacked from it, started from a folder without tools/,
-# opens its window in a real X server, where a screen reader finds every button,
-# box, text field and port named, and Escape ends it with exit code 0. Killed
-# with SIGKILL mid-run, it takes avrdude with it
-# within 2 s. Run under xvfb-run and dbus-run-session.
+# can be had), with every release of the changelog, each with its date; the
+# program unpacked from it, started from a folder without tools/, opens its
+# window in a real X server, where a screen reader finds every button, box, text
+# field and port named, and Escape ends it with exit code 0. Killed with SIGKILL
+# mid-run, it takes avrdude with it within 2 s. Run under xvfb-run and
+# dbus-run-session.
 # No test run that the scripts or the docs give can pass with no test found.
 #   tst_package.sh BUILD_FOLDER SOURCE_FOLDER
 set -eu
