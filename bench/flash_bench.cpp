@@ -14,15 +14,6 @@
 
 namespace {
 
-FILE *debugSink = nullptr;
-
-// The window writes every chunk's whole log to the debug channel; keep that cost
-// without flooding the terminal.
-void writeToSink(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    std::fprintf(debugSink, "%s\n", qPrintable(message));
-}
-
 // Flashes the image into a fresh board, the given way; the seconds it took, or -1
 // when avrdude did not verify the image.
 template<typename Update> double secondsToFlash(Update update)
@@ -55,8 +46,12 @@ int main(int argc, char *argv[])
         return 0;
     }
     QApplication app(argc, argv);
-    debugSink = std::fopen("/dev/null", "w");
-    qInstallMessageHandler(writeToSink);
+    // The window writes every chunk's whole log to the debug channel; keep that
+    // cost without flooding the terminal.
+    static FILE *const sink = std::fopen("/dev/null", "w");
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+        std::fprintf(sink, "%s\n", qPrintable(message));
+    });
     Sandbox sandbox;
     const QString hex = QDir::current().absoluteFilePath(QStringLiteral("image.hex"));
     makeImage(200 * 1024, QStringLiteral("image.bin"), hex);

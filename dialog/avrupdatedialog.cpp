@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSettings>
@@ -191,6 +192,13 @@ void AvrUpdateDialog::on_btnUpdate_clicked()
     }
     runPort = ui->cbSerial->currentText();
     runHexPath = ui->lineEdit->text();
+    // avrdude writes what it can of a damaged image and calls that a success.
+    runImage = HexImage::check(runHexPath);
+    if (runImage.isRefused()) {
+        showNotice(tr("Update refused: %1 %2. The board was not touched.")
+                       .arg(QFileInfo(runHexPath).fileName(), runImage.problem()));
+        return;
+    }
     const ProgrammerAddress address =
         programmerAddress(QDir::currentPath(), QCoreApplication::applicationDirPath(), runPort);
     const QStringList arguments = toolArguments(address.port, runHexPath);
@@ -314,20 +322,20 @@ QString AvrUpdateDialog::stopNotice(ToolProcess::Stop reason) const
 }
 
 // avrdude exits with 0 only once the image is written and verified: this
-// command line never turns verification off.
+// command line never turns verification off, and the image was checked whole.
 QString AvrUpdateDialog::verdict() const
 {
     const int code = process->exitCode();
-    if (code == 0)
-        return tr("Done: %1 is written to the board on %2 and verified.")
-            .arg(QFileInfo(runHexPath).fileName(), runPort);
+    const QString file = QFileInfo(runHexPath).fileName();
+    if (code == 0 && runImage.isWhole())
+        return tr("Done: %1 bytes of %2 are written to the board on %3 and verified.")
+            .arg(QLocale(QLocale::English).toString(runImage.dataBytes), file, runPort);
+    if (code == 0) // a file that appeared after Update was pressed
+        return tr("Done: %1 is written to the board on %2 and verified.").arg(file, runPort);
     QString failure;
     switch (process->reached()) {
     case ToolProcess::Reached::Nothing:
-        failure = tr("Update failed: avrdude ended with exit code %1 before a board answered on "
-                     "%2, so the board was not updated; its lines above say why. Choose the "
-                     "board's port, check that it is plugged in, then press Update again.");
-        break;
+        return failureBeforeTheBoard(code);
     case ToolProcess::Reached::Board:
         failure = tr("Update failed: avrdude ended with exit code %1 before writing, so the board "
                      "on %2 was not updated; its lines above say why. Put that right, then press "
@@ -340,6 +348,33 @@ QString AvrUpdateDialog::verdict() const
         break;
     }
     return failure.arg(code).arg(runPort);
+}
+
+// avrdude refuses a file it cannot read, and a port that is not there, before
+// it talks to a board: the advice names the cause it can be.
+QString AvrUpdateDialog::failureBeforeTheBoard(int exitCode) const
+{
+    if (runImage.verdict == HexImage::Verdict::NoFileChosen)
+        return tr("Update failed: no hex file is chosen, so avrdude ended with exit code %1 and "
+                  "the board was not touched. Press Open Hex to choose one, then press Update "
+                  "again.")
+            .arg(exitCode);
+    if (runImage.verdict == HexImage::Verdict::Unreadable)
+        return tr("Update failed: %1 cannot be read, so avrdude ended with exit code %2 and the "
+                  "board was not touched. Check that the file is still there, or press Open Hex "
+                  "to choose it again.")
+            .arg(QDir::toNativeSeparators(runHexPath))
+            .arg(exitCode);
+    if (runPort.isEmpty())
+        return tr("Update failed: the port list is empty, so avrdude ended with exit code %1 and "
+                  "the board was not touched. Plug the board in, then close the window and open "
+                  "it again to list its port.")
+            .arg(exitCode);
+    return tr("Update failed: avrdude ended with exit code %1 before a board answered on %2, so "
+              "the board was not updated; its lines above say why. Choose the board's port, "
+              "check that it is plugged in, then press Update again.")
+        .arg(exitCode)
+        .arg(runPort);
 }
 
 // The run's last line; a window in the background asks for attention (the

@@ -1,6 +1,7 @@
 #ifndef AVRUPDATEDIALOG_H
 #define AVRUPDATEDIALOG_H
 
+#include "heximage.h"
 #include "localtextdecoder.h"
 #include "toolprocess.h"
 
@@ -68,6 +69,7 @@ private:
     void reportToolFailure(QProcess::ProcessError error);
     QString stopNotice(ToolProcess::Stop reason) const;
     QString verdict() const;
+    QString failureBeforeTheBoard(int exitCode) const;
     void showRunEnd(const QString &line);
     void showNotice(const QString &line);
 
@@ -77,6 +79,7 @@ private:
     // The port and image of the run in progress or the last one, as the user chose them.
     QString runPort;
     QString runHexPath;
+    HexImage runImage;
     // One per channel: a character or a CR+LF pair split between two reads of
     // one channel must not be mixed up with the other channel's output.
     struct ToolChannel

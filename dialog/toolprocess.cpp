@@ -101,7 +101,7 @@ void ToolProcess::noteOutput(const QByteArray &bytes)
         return;
     const qint64 now = runClock.elapsed();
     // A progress mark counts at once: the line it is on ends only at 100 %. It
-    // also means the board has answered, which avrdude 8 says in no other way.
+    // also means the board has answered: avrdude 8 says little else without -v.
     if (bytes.contains('#')) {
         lastProgressMs = now;
         signedOn = true;
@@ -112,9 +112,9 @@ void ToolProcess::noteOutput(const QByteArray &bytes)
         partialLine.remove(0, end + 1);
     }
     // A progress bar's line ends only at 100 %, but its start names what it does;
-    // once writing is seen, or before the board has answered, it need not be read.
-    if (signedOn && !writing)
-        noteWriting(partialLine.trimmed().toLower());
+    // once writing is seen it need not be read.
+    if (!writing)
+        noteStage(partialLine.trimmed().toLower());
     // What a line is shows at its start; a tool that never ends one costs no more.
     partialLine.truncate(512);
 }
@@ -122,21 +122,30 @@ void ToolProcess::noteOutput(const QByteArray &bytes)
 void ToolProcess::noteLine(const QByteArray &line, qint64 now)
 {
     const QByteArray text = line.trimmed().toLower();
-    // avrdude 7 says so once the board has answered.
-    if (text.contains("initialized and ready"))
-        signedOn = true;
     if (!text.isEmpty() && !namesTrouble(text))
         lastProgressMs = now;
-    noteWriting(text);
+    noteStage(text);
 }
 
-// "avrdude: writing flash (65536 bytes):", "Writing | ###": from here on the
-// chip may hold part of the image. A complaint about writing to the port is no
-// write to the chip, and before the board has answered nothing is written.
-void ToolProcess::noteWriting(const QByteArray &lowerCaseLine)
+// How far the run got, in avrdude 6's, 7's and 8's words. The board has answered
+// once avrdude says it is ready (6, 7), names its signature, or reads the input
+// file, which it does only then: "reading input file" (6, 7), "Reading 3000 bytes
+// for flash from input file" (8). The chip may hold part of the image once a line
+// starts with writing: "avrdude: writing flash (65536 bytes):" (6), "avrdude:
+// writing 65536 bytes flash ..." (7), "Writing 3000 bytes to flash" (8), and every
+// progress bar that writes. A complaint is neither, whatever it names.
+void ToolProcess::noteStage(const QByteArray &lowerCaseLine)
 {
-    if (signedOn && lowerCaseLine.contains("writing") && !namesTrouble(lowerCaseLine))
-        writing = true;
+    if (namesTrouble(lowerCaseLine))
+        return;
+    const int prefix = lowerCaseLine.startsWith("avrdude") ? lowerCaseLine.indexOf(": ") : -1;
+    if (lowerCaseLine.mid(prefix < 0 ? 0 : prefix + 2).startsWith("writing"))
+        signedOn = writing = true;
+    for (const char *words :
+         {"initialized and ready", "device signature", "reading input file", "from input file"}) {
+        if (lowerCaseLine.contains(words))
+            signedOn = true;
+    }
 }
 
 ToolProcess::Reached ToolProcess::reached() const

@@ -50,7 +50,7 @@ protected:
 private:
     void noteOutput(const QByteArray &bytes);
     void noteLine(const QByteArray &line, qint64 now);
-    void noteWriting(const QByteArray &lowerCaseLine);
+    void noteStage(const QByteArray &lowerCaseLine);
     static bool namesTrouble(const QByteArray &lowerCaseLine);
     void checkLimits();
     void armLimitTimer(qint64 now);

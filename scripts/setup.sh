@@ -53,7 +53,7 @@ case "$qt" in
 esac
 case "$kit" in
     app|windows|wine|msi|deb|sign|icon|debian13) ;;
-    all) packages+=(xvfb xauth xdotool dbus-daemon at-spi2-core python3-pyatspi
+    all) packages+=(xvfb xauth xdotool x11-utils openbox dbus-daemon at-spi2-core python3-pyatspi
                     libsimavr-dev libsimavrparts1 arduino-core-avr "${packaging[@]}") ;;
     *) usage ;;
 esac

@@ -5,7 +5,8 @@
 # can be had), with every release of the changelog, each with its date; the
 # program unpacked from it, started from a folder without tools/, opens its
 # window in a real X server, where a screen reader finds every button, box, text
-# field and port named, and Escape ends it with exit code 0. Killed with SIGKILL
+# field and port named, and Escape ends it with exit code 0. A run that ends
+# behind another window asks for attention. Killed with SIGKILL
 # mid-run, it takes avrdude with it within 2 s. Run under xvfb-run and
 # dbus-run-session.
 # No test run that the scripts or the docs give can pass with no test found.
@@ -68,11 +69,13 @@ older 0.7 "Tue, 01 Spe 2026"
 ! configure "$1" 2>"$tmp/configure.log" || false
 grep -q "no such date: .*Spe" "$tmp/configure.log"
 export XDG_RUNTIME_DIR=$tmp QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME=$tmp/config
-# Starts the program from a folder without tools/ and waits for its window.
+# Starts the program from a folder without tools/ and waits for its window, one
+# other than the window behind.
 start() {
     (cd "$tmp" && exec "$tmp/root/usr/bin/kestrelflash") &
     program=$!
-    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^AvrUpdateDialog$' | head -n 1)
+    window=$(timeout 20 sh -c 'until xdotool search --onlyvisible --name "^AvrUpdateDialog\$" | grep -vx "$0"
+        do sleep 0.1; done' "${behind:-none}" | head -n 1)
 }
 start
 # The window as Orca reads it: over the AT-SPI bus, with the names it announces,
@@ -103,13 +106,24 @@ READER
 xdotool windowfocus --sync "${window:?no window}" key Escape Escape
 wait $program
 
-# Killed outright, the program takes avrdude with it: here a stand-in that waits.
+# A run that ends behind another window asks for attention, which the window
+# manager shows; killed outright, the program takes avrdude with it. The stand-in
+# runs until it is told to fail.
 tool=$tmp/root/usr/bin/tools/avrdude
-mkdir "${tool%/*}" && printf '#!/bin/sh\necho $$ >"$0.pid"\nexec sleep 600\n' >"$tool" && chmod +x "$tool"
-start
-xdotool windowfocus --sync "${window:?no window}" key Tab Tab Tab space
-timeout 10 sh -c 'until [ -s "$0.pid" ]; do sleep 0.1; done' "$tool"
+mkdir "${tool%/*}" && printf '#!/bin/sh\necho $$ >"$0.pid"\nuntil [ -e "$0.end" ]; do sleep 0.05; done\nexit 1\n' >"$tool" && chmod +x "$tool"
+press_update() { xdotool windowactivate --sync "${window:?no window}" key Tab Tab Tab space
+                 timeout 10 sh -c 'until [ -s "$0.pid" ]; do sleep 0.1; done' "$tool"; }
+openbox & wm=$!
+timeout 10 sh -c 'until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; do sleep 0.1; done'
+start && press_update && behind=$window first=$program
+start && xdotool windowactivate --sync "$window"
+! xprop -id "$behind" _NET_WM_STATE | grep DEMANDS_ATTENTION || false
+touch "$tool.end"
+timeout 10 sh -c 'until xprop -id "$0" _NET_WM_STATE | grep DEMANDS_ATTENTION; do sleep 0.1; done' "$behind"
+rm "$tool.end" "$tool.pid"
+press_update
 pid=$(cat "$tool.pid") && kill -0 "$pid"
 kill -KILL $program
 # Exited: gone, or a zombie that its new parent has yet to reap.
 timeout 2 bash -c 'while [ -e /proc/$0 ] && [[ $(</proc/$0/stat) != *") Z "* ]]; do sleep 0.05; done' "$pid"
+kill $first $wm

@@ -58,7 +58,7 @@ console_shows() {
 # and verified. avrdude names the image's folder as it is written.
 update() {
     xdotool key Tab Tab type COM12 && xdotool key Tab Return
-    console_shows "^Done: board\.hex is written to the board on COM12 and verified\.$"
+    console_shows "^Done: 65,536 bytes of board\.hex are written to the board on COM12 and verified\.$"
     console_shows "input file C:/users/$(id -un)/Documents/Прошивка 固件/board.hex"
 }
 # True when the window is W x H pixels, give or take 3; shows its size.
