@@ -20,7 +20,8 @@ if [ -n "${2:-}" ]; then cp -r "$2" "$folder"; else
     unzip -q "$root/dist/Kestrelflash-$version-win64.zip" -d "${folder%/*}"; fi
 head -c 65536 /dev/urandom >"$tmp/image.bin"
 objcopy -I binary -O ihex "$tmp/image.bin" "$folder/image.hex"
-wine_board "$root/build/qt5/testkit/virtualboard" "$bootloader" C:/Kestrelflash/image.hex
+# A board that avrdude.exe alone reaches too: its port's driver raises DTR when opened.
+wine_board "$root/build/qt5/testkit/virtualboard" "$bootloader" C:/Kestrelflash/image.hex COM12 r
 wineserver -p # one session from here
 command=$("$root/build/qt5/bench/flash_bench" --windows-command COM12 C:/Kestrelflash/image.hex)
 mapfile -t command <<<"$command"

@@ -204,7 +204,32 @@ void AvrUpdateDialog::on_btnUpdate_clicked()
     const QStringList arguments = toolArguments(address.port, runHexPath);
     qDebug() << "avr CMD: " << address.program << " " << arguments;
     // Each argument reaches the tool as it stands: no shell, no quoting.
-    process->startTool(address.program, arguments);
+    if (!process->startTool(address.program, arguments, runPort))
+        showNotice(portTrouble());
+}
+
+// The board is reset through its port right before avrdude starts; a port that
+// cannot be opened for that is said at once.
+QString AvrUpdateDialog::portTrouble() const
+{
+    QString trouble;
+    switch (process->boardReset().trouble) {
+    case BoardReset::Trouble::Busy:
+        trouble = tr("%1 is in use by another program (a slicer, a printer host or a terminal): "
+                     "close it, then press Update.");
+        break;
+    case BoardReset::Trouble::NoAccess:
+        trouble = tr("you may not open %1: add yourself to the dialout group (sudo adduser $USER "
+                     "dialout), log out and in again, then press Update.");
+        break;
+    case BoardReset::Trouble::Gone:
+        trouble = tr("%1 is no longer there: plug the board in, then close the window and open "
+                     "it again to list its port.");
+        break;
+    case BoardReset::Trouble::None:
+        break;
+    }
+    return tr("Update failed: %1 The board was not touched.").arg(trouble.arg(runPort));
 }
 
 QStringList AvrUpdateDialog::toolArguments(const QString &port, const QString &hexPath)

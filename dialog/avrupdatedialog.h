@@ -70,6 +70,7 @@ private:
     QString stopNotice(ToolProcess::Stop reason) const;
     QString verdict() const;
     QString failureBeforeTheBoard(int exitCode) const;
+    QString portTrouble() const;
     void showRunEnd(const QString &line);
     void showNotice(const QString &line);
 

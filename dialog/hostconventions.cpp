@@ -4,13 +4,18 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+QString portDevice(const QString &portName, HostSystem host)
+{
+    // Windows reaches COM10 and above only through the device namespace.
+    return (host == HostSystem::Windows ? QLatin1String("\\\\.\\") : QLatin1String("/dev/"))
+        + portName;
+}
+
 ProgrammerAddress programmerAddress(const QString &workingDirectory,
                                     const QString &programDirectory, const QString &portName,
                                     HostSystem host)
 {
     const bool windows = host == HostSystem::Windows;
-    // Windows reaches COM10 and above only through the device namespace.
-    const QString port = (windows ? QLatin1String("\\\\.\\") : QLatin1String("/dev/")) + portName;
     const QLatin1String toolPath(windows ? "/tools/avrdude.exe" : "/tools/avrdude");
     // Windows programs look in the folder they were started in first, and a
     // shortcut or a command prompt elsewhere still finds the tool shipped beside
@@ -19,10 +24,10 @@ ProgrammerAddress programmerAddress(const QString &workingDirectory,
         windows ? QStringList{workingDirectory, programDirectory} : QStringList{programDirectory};
     for (const QString &folder : folders) {
         if (QFileInfo(folder + toolPath).isFile())
-            return {folder + toolPath, port};
+            return {folder + toolPath, portDevice(portName, host)};
     }
     // An installed Linux program uses the system's avrdude.
     const QString onPath =
         windows ? QString() : QStandardPaths::findExecutable(QStringLiteral("avrdude"));
-    return {onPath.isEmpty() ? folders.first() + toolPath : onPath, port};
+    return {onPath.isEmpty() ? folders.first() + toolPath : onPath, portDevice(portName, host)};
 }

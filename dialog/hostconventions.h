@@ -24,6 +24,9 @@ struct ProgrammerAddress
     QString port;
 };
 
+// How the system names a port's device: \\.\COM12, /dev/ttyUSB0.
+QString portDevice(const QString &portName, HostSystem host = currentHostSystem());
+
 ProgrammerAddress programmerAddress(const QString &workingDirectory,
                                     const QString &programDirectory, const QString &portName,
                                     HostSystem host = currentHostSystem());

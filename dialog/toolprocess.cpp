@@ -70,8 +70,13 @@ void ToolProcess::setupChildProcess()
 }
 #endif
 
-void ToolProcess::startTool(const QString &program, const QStringList &arguments)
+bool ToolProcess::startTool(const QString &program, const QStringList &arguments,
+                            const QString &port)
 {
+    // With no port at all, avrdude is left to say so.
+    reset = port.isEmpty() ? BoardReset() : BoardReset::pulse(port);
+    if (reset.trouble != BoardReset::Trouble::None)
+        return false;
     stop = Stop::None;
     refused.clear();
     signedOn = false;
@@ -81,10 +86,11 @@ void ToolProcess::startTool(const QString &program, const QStringList &arguments
     runClock.start();
     start(program, arguments, QIODevice::ReadWrite);
     if (state() == NotRunning)
-        return;
+        return true;
     runInJob();
     if (stop == Stop::None)
         armLimitTimer(0);
+    return true;
 }
 
 QByteArray ToolProcess::readOutput(ProcessChannel channel)

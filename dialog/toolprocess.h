@@ -1,6 +1,8 @@
 #ifndef TOOLPROCESS_H
 #define TOOLPROCESS_H
 
+#include "boardreset.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -32,7 +34,10 @@ public:
     explicit ToolProcess(QObject *parent = nullptr);
     ~ToolProcess() override;
 
-    void startTool(const QString &program, const QStringList &arguments);
+    // Resets the board on the port into its bootloader, then starts the tool at
+    // once; false, with the tool not started, when the port cannot be opened.
+    bool startTool(const QString &program, const QStringList &arguments, const QString &port);
+    const BoardReset &boardReset() const { return reset; }
     // All the tool's output is read through here, so that the limits see it.
     QByteArray readOutput(ProcessChannel channel);
     // Why the last run was stopped by this program, or None.
@@ -67,6 +72,7 @@ private:
     // The line still being written, judged once it is whole.
     QByteArray partialLine;
     Stop stop = Stop::None;
+    BoardReset reset;
     QString refused;
     qint64 programPid = 0;
     void *job = nullptr; // Windows: the job that ends the tool with the program

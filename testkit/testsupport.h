@@ -103,12 +103,16 @@ inline bool makeImage(int size, const QString &image, const QString &hex)
     return QProcess::execute("sh", {"-c", script, QString::number(size), image, hex}) == 0;
 }
 
-// Starts a simulated ATmega2560 whose bootloader answers on a pseudo-terminal, and
-// returns that port as the window names ports ("pts/3"). Ending the board with
-// SIGTERM writes its application flash to flashFile.
-inline QString startBoard(QProcess &board, const QString &flashFile)
+// Starts a simulated ATmega2560 on a pseudo-terminal, whose port's driver treats
+// its lines as the one named does (testkit/modemlines.cpp), and returns that port
+// as the window names ports ("pts/3"). The programs this process starts from now
+// on are given its lines; the process itself has them when it was started with
+// them preloaded, as the tests are. Ending the board with SIGTERM writes its
+// application flash to flashFile.
+inline QString startBoard(QProcess &board, const QString &flashFile, const QString &driver = "l")
 {
-    board.start(VIRTUAL_BOARD, {STK500V2_BOOTLOADER, flashFile});
+    qputenv("LD_PRELOAD", MODEM_LINES);
+    board.start(VIRTUAL_BOARD, {STK500V2_BOOTLOADER, flashFile, driver});
     // simavr's own notes and the port line leave the board's output buffer in one write.
     board.waitForReadyRead(10000);
     return QString(board.readAll()).section("port /dev/", 1).trimmed();

@@ -1,10 +1,15 @@
 // A simulated ATmega2560 for end-to-end tests: the STK500v2 bootloader runs at
 // 16 MHz with UART0 on a pseudo-terminal, as a board's USB serial port would be.
 //
-//   virtualboard BOOTLOADER.hex FLASH.bin
+//   virtualboard BOOTLOADER.hex FLASH.bin l|u|r
 //
-// Prints "port PATH" once the port is ready. SIGTERM writes the application
-// flash to FLASH.bin and ends the board.
+// It acts like a real board: it starts in its application, which never answers
+// the bootloader's protocol, and a reset starts the bootloader, which waits for
+// a host as long as the real one does before it starts the application again.
+// The reset follows DTR, as a USB serial chip turns it into one: the port's
+// lines, kept by testkit/modemlines.cpp, act as the driver named by the last
+// argument does (see there). Prints "port PATH" once the port is ready. SIGTERM
+// writes the application flash to FLASH.bin and ends the board.
 #include <avr_uart.h>
 #include <sim_avr.h>
 #include <sim_hex.h>
@@ -12,20 +17,27 @@ extern "C" { // the one simavr header without C++ linkage of its own
 #include <uart_pty.h>
 }
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
+using namespace std::chrono_literals;
 static const uint32_t bootloaderStart = 0x3E000;
 static volatile sig_atomic_t stopRequested;
 static avr_t *avr;
 static avr_cycle_count_t lastByteFromHost;
+// When the last reset came, until the host's first byte after it (for the record).
+static std::chrono::steady_clock::time_point resetAt;
 
 int main(int argc, char **argv)
 {
     ihex_chunk_p chunks = nullptr;
-    const int count = argc == 3 ? read_ihex_chunks(argv[1], &chunks) : 0;
+    const int count = argc == 4 ? read_ihex_chunks(argv[1], &chunks) : 0;
     avr = avr_make_mcu_by_name("atmega2560");
     if (count <= 0 || !avr)
         return 2;
@@ -40,19 +52,43 @@ int main(int argc, char **argv)
     avr_ioctl(avr, AVR_IOCTL_UART_SET_FLAGS('0'), &uartFlags);
     avr_irq_register_notify(
         avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT),
-        [](avr_irq_t *, uint32_t, void *) { lastByteFromHost = avr->cycle; }, nullptr);
+        [](avr_irq_t *, uint32_t, void *) {
+            lastByteFromHost = avr->cycle;
+            if (resetAt.time_since_epoch().count())
+                std::printf("first byte %lld ms after the reset\n",
+                            (long long)((std::chrono::steady_clock::now() - resetAt) / 1ms)),
+                    std::fflush(stdout), resetAt = {};
+        },
+        nullptr);
     static uart_pty_t pty;
     uart_pty_init(avr, &pty);
     uart_pty_connect(&pty, '0');
     std::signal(SIGTERM, [](int) { stopRequested = 1; });
+    // The port's lines: its driver, DTR and RTS, and how often DTR has risen.
+    mkdir("/tmp/virtualboard-lines", 0777);
+    const std::string lines =
+        std::string("/tmp/virtualboard-lines/pts-") + (pty.port[0].slavename + 9);
+    const int linesFile = open(lines.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    unsigned line[3] = {unsigned(argv[3][0]), 0, 0}, rises = 0;
+    if (pwrite(linesFile, line, sizeof line, 0) != sizeof line)
+        return 2;
     std::printf("port %s\n", pty.port[0].slavename);
     std::fflush(stdout);
 
+    bool inBootloader = false;
     for (unsigned long steps = 1; !stopRequested; steps++) {
+        // A rise of DTR resets the board.
+        if ((!inBootloader || steps % 1000 == 0) && pread(linesFile, line, sizeof line, 0) > 0
+            && line[2] != rises)
+            rises = line[2], inBootloader = true, avr_reset(avr),
+            resetAt = std::chrono::steady_clock::now();
+        if (!inBootloader) {
+            usleep(1000);
+            continue;
+        }
         avr_run(avr);
-        // The image under test never runs: leaving the bootloader is a reset.
-        if (avr->pc < bootloaderStart)
-            avr_reset(avr);
+        // The bootloader has given up waiting: the application never answers.
+        inBootloader = avr->pc >= bootloaderStart;
         // Unpaced, the board outruns the bootloader's wait for the host's first byte.
         // While the host is quiet, keep to about real time; while bytes flow, run free.
         if (steps % 10000 == 0 && avr->cycle - lastByteFromHost > 3200000 /* 0.2 s */)
@@ -62,5 +98,6 @@ int main(int argc, char **argv)
     if (!out || std::fwrite(avr->flash, 1, bootloaderStart, out) != bootloaderStart
         || std::fclose(out))
         std::perror(argv[2]);
+    unlink(lines.c_str());
     _exit(0); // stopping uart_pty can hang in its thread join
 }

@@ -1,14 +1,14 @@
 # What the Wine test and the Wine benchmark share: a private Wine prefix, home
-# and X display's program, a simulated ATmega2560 on COM12, the image the
-# program remembers, and the program's window. Sourced by bash; sets tmp,
+# and X display's program, simulated ATmega2560 boards on COM ports, the image
+# the program remembers, and the program's window. Sourced by bash; sets tmp,
 # WINEPREFIX, board, program and window, and cleans up when the script ends.
 #   . testkit/wine.sh
-#   wine_board VIRTUALBOARD BOOTLOADER HEX_PATH_AS_WINDOWS_NAMES_IT
+#   wine_board VIRTUALBOARD BOOTLOADER HEX_PATH_AS_WINDOWS_NAMES_IT [PORT DRIVER]
 #   wine_start FOLDER WINE64_ARGUMENTS...   ...   wine_close
 tmp=$(mktemp -d)
 # A board stopped on purpose is woken, so that it can end; what the clean-up does
 # is no check of the script that sourced this.
-trap 'set +e; trap - ERR; wineserver -k; kill -CONT ${board:-} 2>/dev/null; kill ${board:-} 2>/dev/null; rm -rf "$tmp"' EXIT
+trap 'set +e; trap - ERR; wineserver -k; kill -CONT ${boards:-} 2>/dev/null; kill ${boards:-} 2>/dev/null; rm -rf "$tmp"' EXIT
 # An English Windows, whose ANSI code page (1252) has no Cyrillic and no CJK letters.
 export LC_ALL=C.UTF-8 PATH=/usr/lib/wine:$PATH HOME=$tmp WINEPREFIX=$tmp/w WINEDEBUG=-all \
     WINEDLLOVERRIDES=mscoree,mshtml=d
@@ -22,14 +22,18 @@ wine_pids() {
     done; return 0
 }
 
-# Starts the board, which writes its flash to $tmp/flash.bin when it is ended,
-# maps its port to COM12, and remembers the image as the program's HexPath.
+# Starts a board on PORT (COM12), which writes its flash to $tmp/flash-PORT.bin
+# when it is ended, and whose port's driver treats DTR and RTS as DRIVER does (u,
+# Windows' usbser.sys: see testkit/modemlines.cpp, which every Wine process from
+# now on is given); maps the port, and remembers the image as the program's
+# HexPath. board is the first board's pid.
 wine_board() {
-    local word port
-    coproc BOARD { exec "$1" "$2" "$tmp/flash.bin"; }
-    board=$BOARD_PID
-    while read -r -t 10 word port <&"${BOARD[0]}" && [ "$word" != port ]; do :; done
-    wine64 reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$port" /f >/dev/null
+    local port=${4:-COM12} out=$tmp/board-${4:-COM12}
+    "$1" "$2" "$tmp/flash-$port.bin" "${5:-u}" >"$out" &
+    board=${board:-$!} boards="${boards:-} $!"
+    timeout 10 sh -c 'until grep -q "^port " "$0"; do sleep 0.1; done' "$out"
+    export LD_PRELOAD=$(cd "${1%/*}" && pwd)/libmodemlines.so
+    wine64 reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$(sed -n 's/^port //p' "$out")" /f >/dev/null
     wine64 reg add 'HKCU\Software\Orvanta\Kestrelflash' /v HexPath /d "$3" /f >/dev/null
     wineserver -w # Wine maps its ports when a session starts
 }

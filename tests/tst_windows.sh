@@ -98,7 +98,7 @@ xdotool key shift+Tab Return
 tool=$(running_tool)
 kill -KILL $(wine_pids 'kestrelflash\.exe')
 exits_within "$tool" 2
-kill -CONT $board && kill $board && wait $board; cmp -n 65536 "$firmware/board.bin" "$tmp/flash.bin"
+kill -CONT $board && kill $board && wait $board; cmp -n 65536 "$firmware/board.bin" "$tmp/flash-COM12.bin"
 
 # At 150 % the window is drawn 1.5 times as large.
 wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f && wineserver -w
