@@ -31,37 +31,11 @@
 // after windows.h, whose types they use
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #else
 #include <sys/prctl.h>
 #endif
 
 namespace {
-
-#ifdef _WIN32
-std::string utf8(const wchar_t *text)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, nullptr, nullptr);
-    return bytes;
-}
-#endif
-
-// Its path and its arguments, as the system handed them over.
-std::vector<std::string> commandLine(int argc, char **argv)
-{
-#ifdef _WIN32
-    wchar_t **split = CommandLineToArgvW(GetCommandLineW(), &argc);
-    std::vector<std::string> list;
-    for (int i = 0; i < argc; i++)
-        list.push_back(utf8(split[i]));
-    LocalFree(split);
-    return list;
-#else
-    return std::vector<std::string>(argv, argv + argc);
-#endif
-}
 
 // The test that starts it is in no job, so a job means the window's. Wine reports
 // no job's limits: that it kills on close is left to tst_windows.
@@ -113,7 +87,8 @@ std::string fromHex(const std::string &hex)
 
 int main(int argc, char **argv)
 {
-    const std::vector<std::string> given = commandLine(argc, argv);
+    // On Windows, UTF-8 is its code page, as it is avrdude.exe's (testkit/CMakeLists.txt).
+    const std::vector<std::string> given(argv, argv + argc);
     if (FILE *call = std::fopen((given[0] + ".call").c_str(), "wb")) {
         std::fprintf(call, "%s\n%s\n", std::filesystem::current_path().u8string().c_str(),
                      endsWithProgram() ? "ends with the program" : "outlives the program");

@@ -9,7 +9,8 @@
 // The reset follows DTR, as a USB serial chip turns it into one: the port's
 // lines, kept by testkit/modemlines.cpp, act as the driver named by the last
 // argument does (see there). Prints "port PATH" once the port is ready. SIGTERM
-// writes the application flash to FLASH.bin and ends the board.
+// writes the application flash to FLASH.bin and ends the board, with exit code 3
+// when a host reset it while avrdude ran, or held its port as avrdude started.
 #include <avr_uart.h>
 #include <sim_avr.h>
 #include <sim_hex.h>
@@ -17,7 +18,6 @@ extern "C" { // the one simavr header without C++ linkage of its own
 #include <uart_pty.h>
 }
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -26,13 +26,10 @@ extern "C" { // the one simavr header without C++ linkage of its own
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace std::chrono_literals;
 static const uint32_t bootloaderStart = 0x3E000;
 static volatile sig_atomic_t stopRequested;
 static avr_t *avr;
 static avr_cycle_count_t lastByteFromHost;
-// When the last reset came, until the host's first byte after it (for the record).
-static std::chrono::steady_clock::time_point resetAt;
 
 int main(int argc, char **argv)
 {
@@ -52,24 +49,18 @@ int main(int argc, char **argv)
     avr_ioctl(avr, AVR_IOCTL_UART_SET_FLAGS('0'), &uartFlags);
     avr_irq_register_notify(
         avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT),
-        [](avr_irq_t *, uint32_t, void *) {
-            lastByteFromHost = avr->cycle;
-            if (resetAt.time_since_epoch().count())
-                std::printf("first byte %lld ms after the reset\n",
-                            (long long)((std::chrono::steady_clock::now() - resetAt) / 1ms)),
-                    std::fflush(stdout), resetAt = {};
-        },
-        nullptr);
+        [](avr_irq_t *, uint32_t, void *) { lastByteFromHost = avr->cycle; }, nullptr);
     static uart_pty_t pty;
     uart_pty_init(avr, &pty);
     uart_pty_connect(&pty, '0');
     std::signal(SIGTERM, [](int) { stopRequested = 1; });
-    // The port's lines: its driver, DTR and RTS, and how often DTR has risen.
+    // The port's lines: its driver, DTR and RTS, how often DTR has risen, this
+    // board, the last avrdude and what hosts did wrong (testkit/modemlines.cpp).
     mkdir("/tmp/virtualboard-lines", 0777);
     const std::string lines =
         std::string("/tmp/virtualboard-lines/pts-") + (pty.port[0].slavename + 9);
     const int linesFile = open(lines.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    unsigned line[3] = {unsigned(argv[3][0]), 0, 0}, rises = 0;
+    unsigned line[7] = {unsigned(argv[3][0]), 0, 0, unsigned(getpid())}, rises = 0;
     if (pwrite(linesFile, line, sizeof line, 0) != sizeof line)
         return 2;
     std::printf("port %s\n", pty.port[0].slavename);
@@ -80,9 +71,13 @@ int main(int argc, char **argv)
         // A rise of DTR resets the board.
         if ((!inBootloader || steps % 1000 == 0) && pread(linesFile, line, sizeof line, 0) > 0
             && line[2] != rises)
-            rises = line[2], inBootloader = true, avr_reset(avr),
-            resetAt = std::chrono::steady_clock::now();
+            rises = line[2], inBootloader = true, avr_reset(avr);
         if (!inBootloader) {
+            // The application reads and ignores what the host says. uart_pty's thread
+            // leaves its buffer alone while it waits with bytes in it, and the fifo's
+            // one reader is this thread, while the chip does not run.
+            pty.port[0].buffer_done = pty.port[0].buffer_len;
+            pty.port[0].out.read = pty.port[0].out.write;
             usleep(1000);
             continue;
         }
@@ -94,10 +89,15 @@ int main(int argc, char **argv)
         if (steps % 10000 == 0 && avr->cycle - lastByteFromHost > 3200000 /* 0.2 s */)
             usleep(1000);
     }
+    const bool wronged =
+        pread(linesFile, line, sizeof line, 0) != sizeof line || line[5] || line[6];
     FILE *out = std::fopen(argv[2], "wb");
     if (!out || std::fwrite(avr->flash, 1, bootloaderStart, out) != bootloaderStart
         || std::fclose(out))
         std::perror(argv[2]);
     unlink(lines.c_str());
-    _exit(0); // stopping uart_pty can hang in its thread join
+    if (wronged)
+        std::fprintf(stderr, "resets while avrdude ran: %u, avrdude started on a held port: %u\n",
+                     line[5], line[6]);
+    _exit(wronged ? 3 : 0); // stopping uart_pty can hang in its thread join
 }

@@ -37,15 +37,12 @@ copy() {
     git -C "$1" tag -f "v$version" >/dev/null
 }
 # Releases a copy with the signing variables given, which name files in keys/.
-release() {
-    env "${@:2}" "$1/packaging/release.sh" >"$out/release.log" 2>&1
-}
+release() { env "${@:2}" "$1/packaging/release.sh" >"$out/release.log" 2>&1; }
 copy "$out/a"
 copy "$b"
 release "$out/a" "${p12[@]}" || { tail -n 30 "$out/release.log"; false; }
 release "$b" "${token[@]}" || { tail -n 30 "$out/release.log"; false; }
 diff "$out/a/dist/SHA256SUMS" "$b/dist/SHA256SUMS"
-grep -q "Authenticode-signed by CN=Kestrelflash test signer, serial .*; SHA256SUMS OpenPGP-signed by" "$out/release.log"
 
 cd "$out/a/dist"
 gpg --verify SHA256SUMS.asc SHA256SUMS 2>/dev/null
@@ -83,9 +80,7 @@ while read -r file stale; do
 done <<'RECIPES'
 packaging/windows-cache.sh
 packaging/windows-cache/qt.sh qt-mingw64
-packaging/windows-cache/avrdude.sh avrdude-mingw64
 packaging/windows-cache/toolchain.sh qt-mingw64 avrdude-mingw64
-packaging/mingw-w64.cmake avrdude-mingw64
 packaging/avrdude.exe.manifest avrdude-mingw64
 RECIPES
 grep -q ' Kestrelflash-.*-source\.tar\.xz$' SHA256SUMS
@@ -114,6 +109,5 @@ touch "$b/notes.txt"
 refused "notes.txt" "${p12[@]}"
 rm "$b/notes.txt"
 git -C "$b" tag --points-at HEAD | xargs git -C "$b" tag -d >/dev/null
-refused "has no tag v" "${p12[@]}"
-git -C "$b" tag v0 # a tag of another version
+git -C "$b" tag v0 # a tag of another version only
 refused "has no tag v" "${p12[@]}"

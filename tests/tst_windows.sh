@@ -19,8 +19,6 @@ installed=$user/AppData/Local/Programs/Kestrelflash
 entry="$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kestrelflash.lnk"
 portable="$WINEPREFIX/drive_c/Программы 程序/Kestrelflash"
 firmware="$user/Documents/Прошивка 固件"
-expect "the prefix's code page" 'ACP +REG_SZ +1252' \
-    "$(wine64 reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP)"
 unzip -q "$1/Kestrelflash-$2-win64.zip" -d "${portable%/*}"
 (cd "$1" && time wine64 msiexec /i Kestrelflash-$2-win64.msi /qn)
 diff -r "$portable" "$installed"
