@@ -325,7 +325,7 @@ void tst_Dialog::toolRunsAsAskedAndItsEndIsShown_data()
             + repeated({"eavrdude: stk500v2_ReceiveMessage(): timeout\n",
                         "eError: programmer is not responding\n", "s200"},
                        100)
-        << ToolProcess::Limits{1000, 8000} << "responding\n" + wentQuiet;
+        << ToolProcess::Limits{1000, 8000} << "\n" + wentQuiet;
     // avrdude 7.1 on a port nobody answers: a timeout every 5 s, for minutes.
     QTest::newRow("nobody answers")
         << repeated({"eavrdude error: timeout\n", "s200"}, 100) << ToolProcess::Limits{1000, 8000}
