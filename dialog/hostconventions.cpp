@@ -16,6 +16,7 @@ ProgrammerAddress programmerAddress(const QString &workingDirectory,
                                     HostSystem host)
 {
     const bool windows = host == HostSystem::Windows;
+    const QString port = portDevice(portName, host);
     const QLatin1String toolPath(windows ? "/tools/avrdude.exe" : "/tools/avrdude");
     // Windows programs look in the folder they were started in first, and a
     // shortcut or a command prompt elsewhere still finds the tool shipped beside
@@ -24,10 +25,10 @@ ProgrammerAddress programmerAddress(const QString &workingDirectory,
         windows ? QStringList{workingDirectory, programDirectory} : QStringList{programDirectory};
     for (const QString &folder : folders) {
         if (QFileInfo(folder + toolPath).isFile())
-            return {folder + toolPath, portDevice(portName, host)};
+            return {folder + toolPath, port};
     }
     // An installed Linux program uses the system's avrdude.
     const QString onPath =
         windows ? QString() : QStandardPaths::findExecutable(QStringLiteral("avrdude"));
-    return {onPath.isEmpty() ? folders.first() + toolPath : onPath, portDevice(portName, host)};
+    return {onPath.isEmpty() ? folders.first() + toolPath : onPath, port};
 }

@@ -90,12 +90,13 @@ int changeLines(int fd, unsigned keep, unsigned raise, const char *drivers = "lu
 bool heldByAHost(const std::string &n, unsigned board)
 {
     namespace fs = std::filesystem;
+    const fs::path tty = "/dev/pts/" + n, boardPid = std::to_string(board);
     std::error_code error;
     try {
         for (const fs::path &process : fs::directory_iterator("/proc", error))
-            if (process.filename() != std::to_string(board))
+            if (process.filename() != boardPid)
                 for (const fs::path &fd : fs::directory_iterator(process / "fd", error))
-                    if (fs::read_symlink(fd, error) == "/dev/pts/" + n)
+                    if (fs::read_symlink(fd, error) == tty)
                         return true;
     } catch (const fs::filesystem_error &) { // a process ended as it was looked at
     }
